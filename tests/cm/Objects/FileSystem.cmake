@@ -1,0 +1,1 @@
+# Tests of the file-system routines (FileSystem.cpp, Enumerate.cpp, SystemWrappers.cpp).

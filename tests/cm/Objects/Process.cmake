@@ -1,0 +1,1 @@
+# Tests of RunProcess and SetProcessExitCode (Process.cpp, ExitCode.cpp).
