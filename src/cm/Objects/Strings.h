@@ -28,9 +28,11 @@ std::string ExtractBaseName(std::string_view path);
 // Not empty and either a drive ("x:") or a leading '\' or '/'.
 bool IsAbsolutePath(std::string_view path);
 // Slashes to backslashes, collapsed separators (UNC prefix kept), "." and ".." components resolved,
-// trailing dots of component names removed, a doubled drive colon reduced.
+// trailing dots of component names removed, a doubled drive colon reduced. The root ("C:\", "\",
+// "\\server\share") is never climbed above: unresolved ".." are dropped there, kept in a relative path.
 void NormalizePath(std::string& path);
-// Joins base and relative by the path-combination rule, then normalises. Raises Exception
+// Joins base and relative by the path-combination rule, then normalises; a relative part with one
+// leading separator goes under the base's drive or UNC share. Raises Exception
 // "Base path cannot be an empty string (relative path is "%s")" for a relative part with an
 // empty base. nameStart (optional) receives the 1-based position where the final name starts.
 std::string CombinePath(std::string_view base, std::string_view relative, int* nameStart = nullptr);
@@ -50,7 +52,8 @@ std::string ReplaceCharsInSet(std::string_view text, std::string_view charSet, c
 std::string HexDigits(uint64_t value, int count);
 // "0x" + 8 upper-case hex digits.
 std::string HexPointer(uint32_t value);
-// Whole text a valid decimal (or $/0x hex) 32-bit integer, optional sign, no blanks.
+// Whole text a valid 32-bit integer: leading blanks, optional sign, decimal digits or hex digits
+// after "$"/"0x" (hex may use all 32 bits). value is written only on success.
 bool TryParseInt(std::string_view text, int32_t& value);
 // ASCII lower case / upper case of the letters A-Z / a-z only.
 std::string LowerCaseAscii(std::string_view text);
@@ -64,7 +67,7 @@ std::string TrimText(std::string_view text);
 std::string QuoteString(std::string_view text);
 std::string SingleQuoteString(std::string_view text);
 // The first argument of a command line and the number of characters it consumes (both quotes
-// of a quoted argument; not the blank after an unquoted one). Raises Exception
+// of a quoted argument; not the blank or tab after an unquoted one). Raises Exception
 // "Closing quotation mark not found." for an opening quote without a closing one.
 std::string ExtractFirstArgument(std::string_view commandLine, size_t& consumed);
 // Deletes the first argument from the front of the line and returns it; with trim, blanks and

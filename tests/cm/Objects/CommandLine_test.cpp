@@ -1,1 +1,72 @@
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include "cm/Objects/Errors.h"
+#include "cm/Objects/Strings.h"
+
+namespace cm {
+namespace {
+
+TEST(CommandLine, Quoting) {
+    EXPECT_EQ("\"\"", QuoteString(""));
+    EXPECT_EQ("\"C:\\a b\\x.exe\"", QuoteString("C:\\a b\\x.exe"));
+    EXPECT_EQ("\"say \"hi\"\"", QuoteString("say \"hi\""));  // nothing escaped
+    EXPECT_EQ("''", SingleQuoteString(""));
+    EXPECT_EQ("'it's'", SingleQuoteString("it's"));
+}
+
+TEST(CommandLine, ExtractFirstArgument) {
+    struct Case { const char* line; const char* argument; size_t consumed; };
+    const Case cases[] = {
+        {"\"C:\\Program Files\\a.exe\" /x", "C:\\Program Files\\a.exe", 24},
+        {"\"\" rest", "", 2},
+        {"\"a\"b c", "a", 3},
+        {"a.exe  /x", "a.exe", 5},           // the blank is not consumed
+        {"a.exe\t/x", "a.exe", 5},
+        {"a.exe", "a.exe", 5},
+        {" a", "", 0},
+        {"", "", 0},
+        {"a\"b c\" d", "a\"b", 3},           // a quote inside an unquoted argument is plain text
+    };
+    for (const auto& c : cases) {
+        size_t consumed = 999;
+        EXPECT_EQ(c.argument, ExtractFirstArgument(c.line, consumed)) << c.line;
+        EXPECT_EQ(c.consumed, consumed) << c.line;
+    }
+}
+
+TEST(CommandLine, UnclosedQuoteRaises) {
+    for (const char* line : {"\"", "\"C:\\a b.exe /x"}) {
+        size_t consumed = 0;
+        try {
+            ExtractFirstArgument(line, consumed);
+            FAIL() << line;
+        } catch (const Exception& e) {
+            EXPECT_STREQ("Closing quotation mark not found.", e.what());
+        }
+    }
+    std::string line = "\"open";
+    EXPECT_THROW(RemoveFirstArgument(line, true), Exception);
+    EXPECT_EQ("\"open", line);  // left unchanged
+}
+
+TEST(CommandLine, RemoveFirstArgument) {
+    struct Case { const char* line; bool trim; const char* argument; const char* rest; };
+    const Case cases[] = {
+        {"\"C:\\p q\\setup.exe\"", true, "C:\\p q\\setup.exe", ""},
+        {"C:\\setup.exe  /s", true, "C:\\setup.exe", "/s"},
+        {"C:\\setup.exe  /s", false, "C:\\setup.exe", "  /s"},
+        {"\"a\"b c", false, "a", "b c"},
+        {"x /a \"b c\" \r\n", true, "x", "/a \"b c\""},
+        {"", true, "", ""},
+    };
+    for (const auto& c : cases) {
+        std::string line = c.line;
+        EXPECT_EQ(c.argument, RemoveFirstArgument(line, c.trim)) << c.line;
+        EXPECT_EQ(c.rest, line) << c.line;
+    }
+}
+
+}  // namespace
+}  // namespace cm

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, packs a sample product into a bootstrap and runs it under
+# Wine: prints what the started setup received and the bootstrap's exit code.
+#   scripts/demo.sh [ARGUMENTS FOR THE BOOTSTRAP...]     (default: /silent /exit=7)
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/install-deps.sh" >/dev/null
+"$root/scripts/build.sh" >/dev/null
+
+w="$root/build/win32"
+demo="$w/demo"
+export CORVANE_BUILD_DIR="$w"
+source "$root/cmake/wine-env.sh"
+mkdir -p "$demo"
+cd "$demo"
+
+# The sample product: a package of some content followed by the setup program at its tail.
+cp "$w/tests/sample_setup.exe" Setup.exe
+{ printf 'CORVANE SAMPLE PACKAGE\r\n'; head -c 200000 /usr/share/common-licenses/GPL-3 2>/dev/null || true; cat Setup.exe; } > Setup.pak
+exe_size=$(stat -c %s Setup.exe)
+"$root/build/host/bin/lzma" e Setup.pak Setup.lzma
+echo "package: $(stat -c %s Setup.pak) bytes, compressed $(stat -c %s Setup.lzma) bytes, setup at its tail $exe_size bytes"
+
+cp "$w/bin/bootstrap.exe" "$w/bin/lzma.exe" "$w/tests/mkboot.exe" "$w/tests/launch.exe" .
+wine mkboot.exe bootstrap.exe CorvaneSetup.exe --exe-size "$exe_size" --lzma lzma.exe --compressed-payload Setup.lzma
+echo "packed: $demo/CorvaneSetup.exe ($(stat -c %s CorvaneSetup.exe) bytes)"
+
+args=("$@")
+[ ${#args[@]} -gt 0 ] || args=(/silent /exit=7)
+rm -f report.txt
+export CORVANE_SAMPLE_REPORT='Z:'"$(echo "$demo/report.txt" | tr / '\\')"
+echo "running: CorvaneSetup.exe ${args[*]}"
+xvfb-run -a -s "-screen 0 1024x768x24" wine launch.exe CorvaneSetup.exe "${args[@]}" 2>launch.err || true
+echo "the setup received: $(sed -n 's/^cmdline=//p' report.txt 2>/dev/null || echo '(setup did not run)')"
+echo "bootstrap $(grep -a 'exit code' launch.err || cat launch.err)"

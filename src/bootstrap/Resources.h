@@ -1,0 +1,29 @@
+// Reading the executable's own resources: as a byte string, or saved to a file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cm/Objects/WinApi.h"
+
+namespace bootstrap {
+
+// Resource identifiers of the payload (type RCDATA).
+constexpr int ResPayload = 1000;   // the package file, stored or LZMA-alone compressed
+constexpr int ResMetadata = 1001;  // the 5-byte setup metadata record
+constexpr int ResDecoder = 1002;   // the LZMA command-line coder
+
+// File flag of the created file: the temporary-file attribute.
+constexpr uint32_t FileFlagTemporary = 0x20;
+
+// Exactly the resource's bytes (zero bytes included); empty, without error, when the resource
+// does not exist, has size 0 or cannot be loaded or locked.
+std::string LoadResourceString(HMODULE module, const char* name, const char* type);
+
+// Creates the file anew (an existing one is replaced), then writes the resource into it, then
+// closes it. Returns false, leaving an empty file, when the resource is missing or empty.
+// Raises the file errors of creation and writing.
+bool SaveResourceToFile(HMODULE module, const char* name, const char* type, uint32_t fileFlags,
+                        const std::string& path);
+
+}  // namespace bootstrap

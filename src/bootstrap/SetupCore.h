@@ -1,0 +1,56 @@
+// The bootstrap's main sequence: extract the payload into a private temporary directory,
+// decode it, cut the setup executable out of the package, start it with the forwarded command
+// line, hand its exit code on and clean up.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cm/Objects/WinApi.h"
+
+namespace bootstrap {
+
+// Exit code after a failure reported as a fatal error.
+constexpr int32_t FatalExitCode = 6;
+
+// Image subsystem values of the PE optional header.
+constexpr uint16_t SubsystemWindowsGui = 2;
+constexpr uint16_t SubsystemWindowsConsole = 3;
+
+// The setup metadata record (resource 1001): little-endian, no padding.
+struct SetupMetadata {
+    int32_t ExeSize = 0;     // length of the setup executable at the tail of Setup.pak
+    uint8_t Compressed = 0;  // non-zero: the payload is an LZMA-alone stream of Setup.pak
+};
+constexpr size_t SetupMetadataSize = 5;
+
+// Parses the record; raises for an empty record ("Failed to load setup metadata resource.")
+// and for one too short to hold both fields.
+SetupMetadata ParseSetupMetadata(const std::string& record);
+
+class SetupCore {
+public:
+    explicit SetupCore(HMODULE module) : Module(module) {}
+
+    // Runs the whole sequence on the calling thread and returns the process exit code (also
+    // stored with SetProcessExitCode): the setup executable's, or 6 after a fatal error.
+    int32_t Run();
+
+private:
+    void Extract();
+    void DecodePayload();
+    void CutSetupExecutable();
+    std::string BuildSetupCommandLine() const;
+    void StepProgress();
+    void ShowFatalError(const std::string& message) const;
+    void CleanUp();
+
+    HMODULE Module;
+    bool Console = false;
+    SetupMetadata Metadata;
+    std::string TempDirectory;  // with a trailing backslash once set
+    std::string LzmaPath, SetupExePath, SetupLzmaPath, SetupPakPath, InfoDatPath;
+    std::string ProductCaption;
+};
+
+}  // namespace bootstrap

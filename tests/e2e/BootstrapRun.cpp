@@ -1,0 +1,204 @@
+#include "e2e/BootstrapRun.h"
+
+#include <sstream>
+#include <vector>
+
+#include "cm/Objects.h"
+#include "helpers/BootstrapFixture.h"
+
+namespace e2e {
+
+namespace {
+
+std::string ModuleDirectory() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+std::string ClassName(HWND w) {
+    char name[64] = {};
+    GetClassNameA(w, name, sizeof name);
+    return name;
+}
+
+std::string WindowText(HWND w) {
+    char text[1024] = {};
+    GetWindowTextA(w, text, sizeof text);
+    return text;
+}
+
+// Share of strongly red pixels in the window's client area as drawn on the screen.
+bool ShowsRedIcon(HWND icon) {
+    RECT rc;
+    GetClientRect(icon, &rc);
+    int width = rc.right, height = rc.bottom;
+    if (width <= 0 || height <= 0) return false;
+    // Copied off the screen into a bitmap and read back with GetDIBits: memory of a DIB section
+    // that the display driver drew into is not safe to read directly under Wine.
+    // The window belongs to another process: read the screen itself at the window's place.
+    POINT origin = {0, 0};
+    ClientToScreen(icon, &origin);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint8_t> px(static_cast<size_t>(width) * height * 4);
+    int lines = GetDIBits(memory, bitmap, 0, height, px.data(), &bi, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (lines != height) return false;
+    int red = 0;
+    for (int i = 0; i < width * height; ++i) {
+        uint8_t b = px[4 * i], g = px[4 * i + 1], r = px[4 * i + 2];
+        if (r > 150 && g < 110 && b < 110) ++red;
+    }
+    return red * 5 >= width * height;  // the error icon is a red disc: well over a fifth of its square
+}
+
+struct FindBox {
+    DWORD ProcessId;
+    HWND Found = nullptr;
+};
+
+BOOL CALLBACK FindBoxProc(HWND w, LPARAM param) {
+    auto* find = reinterpret_cast<FindBox*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid == find->ProcessId && IsWindowVisible(w) && ClassName(w) == "#32770") {
+        find->Found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK ReadChildProc(HWND w, LPARAM param) {
+    auto* view = reinterpret_cast<std::pair<MessageBoxView*, HWND*>*>(param);
+    std::string cls = ClassName(w);
+    if (!IsWindowVisible(w)) return TRUE;
+    if (cls == "Button") {
+        view->first->Buttons.push_back(WindowText(w));
+        *view->second = w;
+    } else if (cls == "Static") {
+        if ((GetWindowLongA(w, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            view->first->RedIcon = ShowsRedIcon(w);
+        else if (!WindowText(w).empty())
+            view->first->Text = WindowText(w);
+    }
+    return TRUE;
+}
+
+// Waits for the process's message box, reads it and presses its (last) button.
+MessageBoxView ReadAndDismissMessageBox(HANDLE process, DWORD pid, const std::string& tempDirectory, DWORD timeoutMs) {
+    MessageBoxView view;
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        FindBox find{pid};
+        EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&find));
+        if (find.Found) {
+            view.TempDirectoryExisted = DirectoryExists(tempDirectory);
+            Sleep(300);  // let it paint before the icon is read from the screen
+            view.Found = true;
+            view.Caption = WindowText(find.Found);
+            HWND button = nullptr;
+            std::pair<MessageBoxView*, HWND*> param{&view, &button};
+            EnumChildWindows(find.Found, ReadChildProc, reinterpret_cast<LPARAM>(&param));
+            if (button) PostMessageA(button, BM_CLICK, 0, 0);
+            else PostMessageA(find.Found, WM_COMMAND, IDOK, 0);
+            return view;
+        }
+        if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) return view;
+    }
+    return view;
+}
+
+}  // namespace
+
+const std::string& TestBinDirectory() {
+    static const std::string dir = ModuleDirectory();
+    return dir;
+}
+
+std::string UserTempDirectory() {
+    char path[MAX_PATH + 1] = {};
+    GetTempPathA(MAX_PATH, path);
+    return path;
+}
+
+const std::string& WorkDirectory() {
+    static const std::string dir = [] {
+        std::string d = UserTempDirectory() + "corvane_e2e_" + std::to_string(GetCurrentProcessId()) + "\\";
+        cm::ForceDirectoryPath(d);
+        return d;
+    }();
+    return dir;
+}
+
+bool DirectoryExists(const std::string& path) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
+    static int counter = 0;
+    std::string tag = std::to_string(++counter);
+    std::string reportPath = WorkDirectory() + "report" + tag + ".txt";
+    std::string stdoutPath = WorkDirectory() + "stdout" + tag + ".txt";
+    DeleteFileA(reportPath.c_str());
+    SetEnvironmentVariableA("CORVANE_SAMPLE_REPORT", reportPath.c_str());
+
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    cm::UniqueFileHandle out(CreateFileA(stdoutPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    cm::CheckSystemCall(out.valid(), "Cannot create the standard output file");
+    cm::StdHandleTriple std{out.get(), GetStdHandle(STD_INPUT_HANDLE), out.get()};
+
+    uint32_t flags = cm::InheritHandles | (options.PrecreateTempDirectory ? uint32_t{cm::Suspended} : 0u);
+    PROCESS_INFORMATION pi = {};
+    cm::RunProcess(cm::QuoteString(exe) + (options.Arguments.empty() ? "" : " " + options.Arguments), false, flags,
+                   {}, &pi, nullptr, &std);
+    cm::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    out.reset();
+
+    RunResult result;
+    result.ProcessId = pi.dwProcessId;
+    result.TempDirectory = UserTempDirectory() + "Tavrel_Setup_" + std::to_string(pi.dwProcessId) + "\\";
+    if (options.PrecreateTempDirectory) {
+        cm::ForceDirectoryPath(result.TempDirectory);
+        fixture::WriteWholeFile(result.TempDirectory + "marker.txt", "left by an earlier run");
+        ResumeThread(thread.get());
+    }
+    if (options.ExpectMessageBox)
+        result.Box = ReadAndDismissMessageBox(process.get(), pi.dwProcessId, result.TempDirectory, options.TimeoutMs);
+    if (WaitForSingleObject(process.get(), options.TimeoutMs) != WAIT_OBJECT_0) {
+        result.TimedOut = true;
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    result.ExitCode = static_cast<int32_t>(code);
+    result.StdOut = fixture::ReadWholeFile(stdoutPath);
+    if (GetFileAttributesA(reportPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        result.SetupRan = true;
+        std::istringstream lines(fixture::ReadWholeFile(reportPath));
+        for (std::string line; std::getline(lines, line);) {
+            size_t eq = line.find('=');
+            if (eq != std::string::npos) result.Report.emplace(line.substr(0, eq), line.substr(eq + 1));
+        }
+    }
+    SetEnvironmentVariableA("CORVANE_SAMPLE_REPORT", nullptr);
+    return result;
+}
+
+}  // namespace e2e

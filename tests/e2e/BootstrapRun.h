@@ -1,0 +1,53 @@
+// Runs bootstrap executables the way a user does and observes them from outside: exit code,
+// standard output, the sample setup's report, the temporary directory, the message box.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cm/Objects/WinApi.h"
+
+namespace e2e {
+
+struct MessageBoxView {
+    bool Found = false;
+    std::string Caption;
+    std::string Text;
+    std::vector<std::string> Buttons;  // texts of the visible buttons
+    bool RedIcon = false;              // the icon control shows mostly red pixels (the error icon)
+    bool TempDirectoryExisted = true;  // the bootstrap's temporary directory existed when the box was seen
+};
+
+struct RunResult {
+    int32_t ExitCode = 0;
+    bool TimedOut = false;
+    DWORD ProcessId = 0;
+    std::string StdOut;                                // bytes written to standard output
+    bool SetupRan = false;                             // the sample setup wrote its report
+    std::multimap<std::string, std::string> Report;    // its "key=value" lines
+    std::string TempDirectory;                         // <temp>\Tavrel_Setup_<pid>\ of this run
+    MessageBoxView Box;
+};
+
+struct RunOptions {
+    std::string Arguments;            // text after the quoted program path
+    bool PrecreateTempDirectory = false;  // make the temporary directory (with a marker file) first
+    bool ExpectMessageBox = false;    // read and dismiss the bootstrap's message box
+    DWORD TimeoutMs = 60000;
+};
+
+// The work directory of the test run (made on first use, with a trailing backslash).
+const std::string& WorkDirectory();
+// The directory of the test executable (with a trailing backslash).
+const std::string& TestBinDirectory();
+// The user's temporary directory as the bootstrap sees it.
+std::string UserTempDirectory();
+
+RunResult RunBootstrap(const std::string& exe, const RunOptions& options);
+
+bool DirectoryExists(const std::string& path);
+
+}  // namespace e2e

@@ -1,0 +1,195 @@
+// Whole-program runs of bootstrap executables with fixture payloads, observed from outside.
+#include <gtest/gtest.h>
+
+#include "cm/Objects.h"
+#include "e2e/BootstrapRun.h"
+#include "helpers/BootstrapFixture.h"
+
+namespace e2e {
+namespace {
+
+using fixture::BootstrapResources;
+using fixture::MetadataRecord;
+
+class BootstrapE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const std::string& bin = TestBinDirectory();
+        GuiBootstrap = cm::CombinePath(bin, "..\\bin\\bootstrap.exe");
+        ConsoleBootstrap = cm::CombinePath(bin, "..\\bin\\bootstrap-console.exe");
+        Decoder = fixture::ReadWholeFile(cm::CombinePath(bin, "..\\bin\\lzma.exe"));
+        SetupImage = fixture::ReadWholeFile(bin + "sample_setup.exe");
+
+        // A package: some leading content (the packet stream in a real package) and the setup image.
+        std::string head = "CORVANE TEST PACKAGE\r\n";
+        for (int i = 0; i < 20000; ++i) head += static_cast<char>((i * 7919) >> 5);
+        Package = head + SetupImage;
+        std::string pak = WorkDirectory() + "Setup.pak", lzma = WorkDirectory() + "Setup.lzma";
+        fixture::WriteWholeFile(pak, Package);
+        std::string decoder = cm::CombinePath(bin, "..\\bin\\lzma.exe");
+        ASSERT_EQ(0, cm::RunProcess(cm::QuoteString(decoder) + " e " + cm::QuoteString(pak) + " " + cm::QuoteString(lzma),
+                                    true, cm::HideWindow));
+        CompressedPackage = fixture::ReadWholeFile(lzma);
+    }
+
+    static BootstrapResources Stored() {
+        return {Package, MetadataRecord(static_cast<int32_t>(SetupImage.size()), false), std::nullopt};
+    }
+    static BootstrapResources Compressed() {
+        return {CompressedPackage, MetadataRecord(static_cast<int32_t>(SetupImage.size()), true), Decoder};
+    }
+
+    // A bootstrap with the given payload, made from the GUI or the console build.
+    static std::string Make(const std::string& name, const BootstrapResources& resources, bool console = false) {
+        std::string target = WorkDirectory() + name + ".exe";
+        fixture::MakeBootstrap(console ? ConsoleBootstrap : GuiBootstrap, target, resources);
+        return target;
+    }
+
+    static std::string Report(const RunResult& r, const std::string& key) {
+        auto it = r.Report.find(key);
+        return it == r.Report.end() ? std::string("<missing>") : it->second;
+    }
+
+    static inline std::string GuiBootstrap, ConsoleBootstrap, Decoder, SetupImage, Package, CompressedPackage;
+};
+
+// The started setup sees exactly the specified command line, and its exit code reaches the caller.
+TEST_F(BootstrapE2E, ForwardsCommandLineAndExitCode) {
+    struct Case {
+        bool compressed;
+        std::string arguments;
+        std::string expectedTail;
+        int32_t expectedExit;
+    };
+    const Case cases[] = {
+        {true, "", "", 0},
+        {false, "", "", 0},
+        {true, "/exit=7", "/exit=7", 7},
+        {false, "  /silent   \"C:\\a b\"  /exit=-5  ", "/silent   \"C:\\a b\"  /exit=-5", -5},
+    };
+    std::string stored = Make("stored", Stored()), compressed = Make("compressed", Compressed());
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.compressed ? "compressed, args: " : "stored, args: ") + c.arguments);
+        std::string exe = c.compressed ? compressed : stored;
+        RunResult r = RunBootstrap(exe, {c.arguments});
+        ASSERT_FALSE(r.TimedOut);
+        ASSERT_TRUE(r.SetupRan) << r.StdOut;
+        EXPECT_EQ(c.expectedExit, r.ExitCode);
+        std::string expected = cm::QuoteString(r.TempDirectory + "Setup.exe") + " /installer_filename=" +
+                               cm::QuoteString(exe) + " " + c.expectedTail;
+        EXPECT_EQ(expected, Report(r, "cmdline"));
+        EXPECT_EQ("2", Report(r, "subsystem")) << "the GUI build starts the setup unchanged";
+        EXPECT_FALSE(DirectoryExists(r.TempDirectory)) << r.TempDirectory;
+        EXPECT_EQ("", r.StdOut);
+    }
+}
+
+TEST_F(BootstrapE2E, ReusesAnExistingTemporaryDirectory) {
+    RunResult r = RunBootstrap(Make("reuse", Compressed()), {"/exit=3", true});
+    ASSERT_TRUE(r.SetupRan);
+    EXPECT_EQ(3, r.ExitCode);
+    std::vector<std::string> entries;
+    for (auto [it, end] = r.Report.equal_range("entry"); it != end; ++it) entries.push_back(it->second);
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ((std::vector<std::string>{"Setup.exe", "Setup.lzma", "Setup.pak", "lzma.exe", "marker.txt"}), entries);
+    EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+}
+
+// Console build: the exact bytes on standard output, and the setup converted to the console subsystem.
+TEST_F(BootstrapE2E, ConsoleOutputAndConversion) {
+    const std::string erase = "\r" + std::string(78, ' ') + "\r";
+    struct Case {
+        BootstrapResources resources;
+        std::string expectedOut;
+    };
+    const Case cases[] = {
+        {Compressed(), "Please wait...." "..." + erase},
+        {Stored(), "Please wait..." ".." + erase},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        RunResult r = RunBootstrap(Make("console" + std::to_string(++n), c.resources, true), {"/exit=9"});
+        ASSERT_TRUE(r.SetupRan);
+        EXPECT_EQ(9, r.ExitCode);
+        EXPECT_EQ(c.expectedOut, r.StdOut);
+        EXPECT_EQ("3", Report(r, "subsystem"));
+        EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+    }
+}
+
+// Bad payloads end with a clear fatal message and exit code 6; no setup runs from garbage and
+// nothing is left in the temporary directory.
+TEST_F(BootstrapE2E, BadInputIsAFatalErrorAndLeavesNothing) {
+    std::string truncated = CompressedPackage.substr(0, CompressedPackage.size() / 2);
+    std::string corrupt = CompressedPackage;
+    for (size_t i = 200; i < 260 && i < corrupt.size(); ++i) corrupt[i] = static_cast<char>(~corrupt[i]);
+    const int32_t exeSize = static_cast<int32_t>(SetupImage.size());
+    const int32_t packageSize = static_cast<int32_t>(Package.size());
+
+    struct Case {
+        std::string name;
+        BootstrapResources resources;
+        std::string expectedOut;  // after "Please wait..."
+    };
+    const Case cases[] = {
+        {"no-metadata", {Package, std::nullopt, std::nullopt}, "Fatal Error: Failed to load setup metadata resource.\r\n"},
+        {"short-metadata", {Package, std::string("\x10\x00\x00", 3), std::nullopt},
+         "Fatal Error: Setup metadata resource is too short (3 bytes).\r\n"},
+        {"negative-size", {Package, MetadataRecord(-5, false), std::nullopt},
+         "Fatal Error: Invalid setup metadata: executable size -5.\r\n"},
+        {"zero-size", {Package, MetadataRecord(0, false), std::nullopt},
+         "Fatal Error: Invalid setup metadata: executable size 0.\r\n"},
+        {"oversize", {Package, MetadataRecord(packageSize + 1, false), std::nullopt},
+         ".Fatal Error: Invalid setup package: executable size " + std::to_string(packageSize + 1) +
+             " exceeds package size " + std::to_string(packageSize) + ".\r\n"},
+        {"truncated-lzma", {truncated, MetadataRecord(exeSize, true), Decoder},
+         "..Fatal Error: Decompression failed. Tool returned code: 1\r\n"},
+        {"corrupt-lzma", {corrupt, MetadataRecord(exeSize, true), Decoder},
+         "..Fatal Error: Decompression failed. Tool returned code: 1\r\n"},
+        {"no-payload-stored", {std::nullopt, MetadataRecord(exeSize, false), std::nullopt},
+         ".Fatal Error: Invalid setup package: executable size " + std::to_string(exeSize) +
+             " exceeds package size 0.\r\n"},
+        {"no-payload-compressed", {std::nullopt, MetadataRecord(exeSize, true), Decoder},
+         "..Fatal Error: Decompression failed. Tool returned code: 1\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunResult r = RunBootstrap(Make("bad-" + c.name, c.resources, true), {});
+        ASSERT_FALSE(r.TimedOut);
+        EXPECT_EQ(6, r.ExitCode);
+        EXPECT_EQ("Please wait..." + c.expectedOut, r.StdOut);
+        EXPECT_FALSE(r.SetupRan);
+        EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+    }
+
+    // A missing decoder: the start of the empty lzma.exe fails with the launcher's message.
+    RunResult r = RunBootstrap(Make("bad-no-decoder", {CompressedPackage, MetadataRecord(exeSize, true), std::nullopt}, true), {});
+    EXPECT_EQ(6, r.ExitCode);
+    EXPECT_EQ(0u, r.StdOut.find("Please wait.....Fatal Error: Failed to create process: ; \"")) << r.StdOut;
+    EXPECT_FALSE(r.SetupRan);
+    EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+}
+
+// GUI build: the fatal error is a message box read from the real window; the temporary
+// directory is already gone when it shows.
+TEST_F(BootstrapE2E, GuiFatalErrorMessageBox) {
+    std::string corrupt = CompressedPackage;
+    for (size_t i = 200; i < 260 && i < corrupt.size(); ++i) corrupt[i] = static_cast<char>(~corrupt[i]);
+    std::string exe = Make("gui-fatal", {corrupt, MetadataRecord(static_cast<int32_t>(SetupImage.size()), true), Decoder});
+    RunOptions options;
+    options.ExpectMessageBox = true;
+    RunResult r = RunBootstrap(exe, options);
+    ASSERT_FALSE(r.TimedOut);
+    ASSERT_TRUE(r.Box.Found) << "no message box (is there an X display?)";
+    EXPECT_EQ(" Setup", r.Box.Caption);
+    EXPECT_EQ("Decompression failed. Tool returned code: 1", r.Box.Text);
+    EXPECT_EQ(std::vector<std::string>{"OK"}, r.Box.Buttons);
+    EXPECT_TRUE(r.Box.RedIcon) << "the error icon";
+    EXPECT_FALSE(r.Box.TempDirectoryExisted);
+    EXPECT_EQ(6, r.ExitCode);
+    EXPECT_FALSE(r.SetupRan);
+}
+
+}  // namespace
+}  // namespace e2e

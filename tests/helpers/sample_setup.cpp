@@ -1,0 +1,52 @@
+// sample_setup: stands in for a product's real setup program at the tail of a package.
+// Reports what it received and ends with the code that "/exit=N" asks for (0 without one).
+// Report file (when CORVANE_SAMPLE_REPORT names one), one "key=value" line each:
+//   cmdline    the raw command line it was started with
+//   self       its own full path
+//   subsystem  the subsystem field of its own loaded image (2 GUI, 3 console)
+//   entry      one line per name in its own directory
+// Without a report file it shows the command line in a console line on standard output.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cm/Objects/WinApi.h"
+
+int main() {
+    const char* commandLine = GetCommandLineA();
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+
+    int exitCode = 0;
+    if (const char* p = std::strstr(commandLine, "/exit=")) exitCode = static_cast<int>(std::strtol(p + 6, nullptr, 10));
+
+    char reportPath[MAX_PATH] = {};
+    if (GetEnvironmentVariableA("CORVANE_SAMPLE_REPORT", reportPath, MAX_PATH) == 0) {
+        std::printf("Setup received: %s\n", commandLine);
+        std::fflush(stdout);
+        return exitCode;
+    }
+
+    std::string report = std::string("cmdline=") + commandLine + "\n" + "self=" + self + "\n";
+    auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleA(nullptr));
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    report += "subsystem=" + std::to_string(nt->OptionalHeader.Subsystem) + "\n";
+
+    std::string dir(self);
+    dir.resize(dir.find_last_of('\\') + 1);
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((dir + "*").c_str(), &fd);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (std::strcmp(fd.cFileName, ".") != 0 && std::strcmp(fd.cFileName, "..") != 0)
+                report += std::string("entry=") + fd.cFileName + "\n";
+        } while (FindNextFileA(find, &fd));
+        FindClose(find);
+    }
+    if (FILE* f = std::fopen(reportPath, "wb")) {
+        std::fwrite(report.data(), 1, report.size(), f);
+        std::fclose(f);
+    }
+    return exitCode;
+}
