@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The bootstrap's whole run against the decoder alone on the same payload, side by side in one
+# run under one wineserver. Builds (once, cached in build/bench) an ~80 MB package of ~200 files
+# of mixed text and binary with a setup at its tail that exits at once, LZMA-codes it and packs
+# a bootstrap. Prints: BENCH bootstrap_vs_decoder <median ratio> 1.15
+#   bench/bootstrap_vs_decoder.sh [ROUNDS]     (default 5)
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+rounds="${1:-5}"
+"$root/scripts/build.sh" >/dev/null
+
+w="$root/build/win32"
+dir="$root/build/bench"
+export CORVANE_BUILD_DIR="$w"
+source "$root/cmake/wine-env.sh"
+mkdir -p "$dir"
+cd "$dir"
+
+if [ ! -f bench.exe ] || [ ! -f Setup.lzma ]; then
+  echo "making the package (once; coding takes a minute or two)..." >&2
+  rm -rf files && mkdir files
+  n=0
+  # Text: headers and documents; binary: shared libraries; incompressible: random bytes.
+  while IFS= read -r f; do
+    cp "$f" "files/$(printf %03d $n)_$(basename "$f")"; n=$((n + 1))
+  done < <( { find /usr/include -name '*.h' -size +40k | sort | head -100;
+              find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +300k | sort | head -80; } )
+  for i in $(seq 1 20); do head -c 700000 /dev/urandom > "files/$(printf %03d $n)_random$i.bin"; n=$((n + 1)); done
+  # Top up with library bytes to about 80 MB.
+  total=$(cat files/* | wc -c)
+  if [ "$total" -lt 80000000 ]; then
+    find /usr/lib/x86_64-linux-gnu -type f -name '*.a' | sort | xargs cat | head -c $((80000000 - total)) > "files/$(printf %03d $n)_tail.bin"
+  fi
+  cp "$w/tests/sample_setup.exe" Setup.exe
+  cat files/* Setup.exe > Setup.pak
+  "$root/build/host/bin/lzma" e Setup.pak Setup.lzma
+  cp "$w/tests/mkboot.exe" "$w/tests/launch.exe" "$w/bin/lzma.exe" "$w/bin/bootstrap.exe" .
+  wine mkboot.exe bootstrap.exe bench.exe --exe-size "$(stat -c %s Setup.exe)" --lzma lzma.exe --compressed-payload Setup.lzma
+fi
+cp "$w/tests/launch.exe" "$w/bin/lzma.exe" .
+echo "package $(stat -c %s Setup.pak) bytes in $(ls files | wc -l) files, payload $(stat -c %s Setup.lzma) bytes" >&2
+
+"$root/cmake/wine-server.sh" start
+trap '"$root/cmake/wine-server.sh" stop' EXIT
+
+now() { date +%s.%N; }
+ratios=()
+for i in $(seq 1 "$rounds"); do
+  t0=$(now); wine launch.exe bench.exe </dev/null >/dev/null 2>launch.err; t1=$(now)
+  grep -q 'exit code: 0' launch.err || { echo "bootstrap run failed: $(cat launch.err)" >&2; exit 1; }
+  rm -f out.pak
+  t2=$(now); wine launch.exe lzma.exe d Setup.lzma out.pak </dev/null >/dev/null 2>launch.err; t3=$(now)
+  grep -q 'exit code: 0' launch.err || { echo "decoder run failed: $(cat launch.err)" >&2; exit 1; }
+  boot=$(echo "$t1 - $t0" | bc -l); dec=$(echo "$t3 - $t2" | bc -l)
+  r=$(echo "$boot / $dec" | bc -l)
+  printf 'round %d: bootstrap %.2f s, decoder %.2f s, ratio %.3f\n' "$i" "$boot" "$dec" "$r" >&2
+  ratios+=("$r")
+done
+rm -f out.pak
+median=$(printf '%s\n' "${ratios[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+printf 'BENCH bootstrap_vs_decoder %.3f 1.15\n' "$median"

@@ -1,0 +1,1 @@
+# StreamUtils sources/tests (see the unit's headers)

@@ -1,0 +1,1 @@
+#include "cm/StreamUtils/StreamUtils.h"

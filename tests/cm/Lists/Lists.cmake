@@ -1,0 +1,1 @@
+# Lists sources/tests (see the unit's headers)
