@@ -19,15 +19,21 @@ cd "$dir"
 if [ ! -f bench.exe ] || [ ! -f Setup.lzma ]; then
   echo "making the package (once; coding takes a minute or two)..." >&2
   rm -rf files && mkdir files
-  n=0
-  # Text: headers and documents; binary: shared libraries; incompressible: random bytes.
-  while IFS= read -r f; do
-    cp "$f" "files/$(printf %03d $n)_$(basename "$f")"; n=$((n + 1))
-  done < <( { find /usr/include -name '*.h' -size +40k | sort | head -100;
-              find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +300k | sort | head -80; } )
-  for i in $(seq 1 20); do head -c 700000 /dev/urandom > "files/$(printf %03d $n)_random$i.bin"; n=$((n + 1)); done
+  n=0; total=0
+  add() {  # file, budget: copies the file when it still fits the budget
+    local size; size=$(stat -c %s "$1")
+    if [ $((total + size)) -le "$2" ]; then
+      cp "$1" "files/$(printf %03d $n)_$(basename "$1")"; n=$((n + 1)); total=$((total + size))
+    fi
+  }
+  # Text: headers and documents (~25 MB); binary: shared libraries (~40 MB); incompressible:
+  # random bytes (~14 MB).
+  while IFS= read -r f; do add "$f" 25000000; done < <(find /usr/include /usr/share/doc -type f -size +20k \( -name '*.h' -o -name '*.txt' -o -name '*.html' \) | sort | head -110)
+  while IFS= read -r f; do add "$f" 65000000; done < <(find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +200k -size -3M | sort | head -70)
+  for i in $(seq 1 20); do
+    head -c 700000 /dev/urandom > "files/$(printf %03d $n)_random$i.bin"; n=$((n + 1)); total=$((total + 700000))
+  done
   # Top up with library bytes to about 80 MB.
-  total=$(cat files/* | wc -c)
   if [ "$total" -lt 80000000 ]; then
     find /usr/lib/x86_64-linux-gnu -type f -name '*.a' | sort | xargs cat | head -c $((80000000 - total)) > "files/$(printf %03d $n)_tail.bin"
   fi
@@ -51,8 +57,8 @@ for i in $(seq 1 "$rounds"); do
   rm -f out.pak
   t2=$(now); wine launch.exe lzma.exe d Setup.lzma out.pak </dev/null >/dev/null 2>launch.err; t3=$(now)
   grep -q 'exit code: 0' launch.err || { echo "decoder run failed: $(cat launch.err)" >&2; exit 1; }
-  boot=$(echo "$t1 - $t0" | bc -l); dec=$(echo "$t3 - $t2" | bc -l)
-  r=$(echo "$boot / $dec" | bc -l)
+  boot=$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}'); dec=$(awk -v a="$t2" -v b="$t3" 'BEGIN {print b - a}')
+  r=$(awk -v a="$boot" -v b="$dec" 'BEGIN {print a / b}')
   printf 'round %d: bootstrap %.2f s, decoder %.2f s, ratio %.3f\n' "$i" "$boot" "$dec" "$r" >&2
   ratios+=("$r")
 done

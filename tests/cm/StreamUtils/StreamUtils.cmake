@@ -1,1 +1,16 @@
 # StreamUtils sources/tests (see the unit's headers)
+corvane_gtest(cm_streams_portable_test SOURCES StreamUtils/StreamUtils_test.cpp StreamUtils/VirtualStream_test.cpp StreamUtils/PointerStream_test.cpp LIBS cm_portable)
+if(CORVANE_WIN32)
+  # File and mapped-file streams under Wine; cm_hold_file holds a file open for the retry tests.
+  add_executable(cm_hold_file StreamUtils/HoldFile.cpp)
+  target_link_libraries(cm_hold_file PRIVATE cm_win32)
+  set_target_properties(cm_hold_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  corvane_gtest(cm_filestreams_test
+    SOURCES StreamUtils/FileStream_test.cpp StreamUtils/MappedFileStream_test.cpp
+    LIBS cm_win32)
+  add_dependencies(cm_filestreams_test cm_hold_file)
+endif()
+if(CORVANE_WIN32)
+  # vstream: TVirtualStream::SaveToFile through the file stream, under Wine.
+  corvane_gtest(cm_virtual_stream_file_test SOURCES StreamUtils/VirtualStreamFile_test.cpp LIBS cm_win32)
+endif()

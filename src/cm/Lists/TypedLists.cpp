@@ -1,0 +1,50 @@
+// cm/Lists: key comparisons of the typed lists and maps, and the view unmapper.
+#include "cm/Lists/TypedLists.h"
+
+#ifdef _WIN32
+#include "cm/Objects/WinApi.h"
+#endif
+
+namespace cm {
+
+int CompareGuids(const TGuid& a, const TGuid& b) {
+    for (int i = 0; i < 4; ++i) {
+        int32_t wa, wb;
+        std::memcpy(&wa, reinterpret_cast<const uint8_t*>(&a) + 4 * i, 4);
+        std::memcpy(&wb, reinterpret_cast<const uint8_t*>(&b) + 4 * i, 4);
+        if (wa != wb)
+            return wa < wb ? -1 : 1;
+    }
+    return 0;
+}
+
+static inline uint8_t FoldAscii(uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 32) : c; }
+
+int CompareStringKeys(std::string_view a, std::string_view b, bool caseInsensitive) {
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t ca = static_cast<uint8_t>(a[i]), cb = static_cast<uint8_t>(b[i]);
+        if (caseInsensitive) {
+            ca = FoldAscii(ca);
+            cb = FoldAscii(cb);
+        }
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+bool SameStringKeys(std::string_view a, std::string_view b, bool caseInsensitive) {
+    return a.size() == b.size() && CompareStringKeys(a, b, caseInsensitive) == 0;
+}
+
+void TMappedViewUnmapper::Unmap(void* view) {
+#ifdef _WIN32
+    // The view is dropped with its record; a failure leaves nothing to undo, so it is not raised.
+    ::UnmapViewOfFile(view);
+#else
+    (void)view;   // the host has no mapped views of this system
+#endif
+}
+
+}  // namespace cm

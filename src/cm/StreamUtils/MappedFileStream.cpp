@@ -1,0 +1,264 @@
+#include "cm/StreamUtils/MappedFileStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "cm/Objects/Strings.h"
+#include "cm/Objects/SystemWrappers.h"
+
+namespace cm {
+
+namespace {
+
+constexpr const char* Unit = "cm/StreamUtils";
+constexpr int64_t MaxStreamSize = INT32_MAX;  // positions and sizes of the stream interface are 32-bit
+
+uint32_t HandleNumber(HANDLE handle) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+}
+
+}  // namespace
+
+HANDLE CreateFileMappingChecked(HANDLE file, DWORD protect, int64_t maximumSize) {
+    HANDLE mapping = ::CreateFileMappingA(file, nullptr, protect, static_cast<DWORD>(maximumSize >> 32),
+                                          static_cast<DWORD>(maximumSize), nullptr);
+    if (!mapping)
+        RaiseLastSystemError("Failed to create file mapping for handle %s (%s bytes)",
+                             {HexPointer(HandleNumber(file)), maximumSize});
+    return mapping;
+}
+
+void* MapViewChecked(HANDLE mapping, DWORD access, int64_t offset, int32_t count) {
+    const DWORD high = static_cast<DWORD>(offset >> 32);
+    const DWORD low = static_cast<DWORD>(offset);
+    void* view = ::MapViewOfFile(mapping, access, high, low, static_cast<SIZE_T>(count));
+    if (!view)
+        RaiseLastSystemError("Failed to map view of file mapping 0x0%x at position %d:%d (%d bytes)",
+                             {HandleNumber(mapping), high, low, count});
+    return view;
+}
+
+// ---- TMappedViewCache ----
+
+TMappedViewCache::TMappedViewCache(int shift, int maxViews, TMapViewEvent onMapView)
+    : OnMapView(std::move(onMapView)), FShift(shift), FViewSize(1 << shift), Mask((1 << shift) - 1),
+      FMaxViews(maxViews) {
+    CM_ASSERT(Unit, shift > 0 && shift < 31 && maxViews > 0);
+}
+
+std::vector<int32_t> TMappedViewCache::ViewKeys() const {
+    std::vector<int32_t> keys;
+    if (Views)
+        for (const TIntegerViewEntry& entry : *Views) keys.push_back(entry.Key);
+    return keys;
+}
+
+void* TMappedViewCache::GetView(int32_t& count, int64_t position, int64_t size) {
+    if (count == 0) return nullptr;
+    if (position < 0 || count < 0 || position + count > size)
+        throw EStreamError(Format("Cannot map view of mapped stream: Invalid position/size requested "
+                                  "(position = %s, size = %s, stream size = %s)",
+                                  {position, count, size}));
+    const int64_t first = position >> FShift;
+    const int64_t last = (position + count - 1) >> FShift;
+    const int32_t offsetInView = static_cast<int32_t>(position & Mask);
+    if (first < last) count = FViewSize - offsetInView;
+
+    if (!Views) Views = std::make_unique<TIntegerViewList>();
+    auto found = std::find_if(Views->begin(), Views->end(),
+                              [&](const TIntegerViewEntry& entry) { return entry.Key == first; });
+    if (found != Views->end()) {
+        if (found != Views->begin()) std::rotate(Views->begin(), found, found + 1);
+        return static_cast<char*>(Views->front().View.get()) + offsetInView;
+    }
+    while (static_cast<int>(Views->size()) >= FMaxViews) Views->pop_back();
+    UniqueMappedView view(OnMapView(FViewSize, first << FShift));
+    Views->insert(Views->begin(), TIntegerViewEntry{static_cast<int32_t>(first), std::move(view)});
+    return static_cast<char*>(Views->front().View.get()) + offsetInView;
+}
+
+int32_t TMappedViewCache::Read(void* buffer, int64_t& position, int64_t size, int32_t count) {
+    const int64_t available = size - position;
+    if (count <= 0 || available <= 0) return 0;
+    const int32_t total = static_cast<int32_t>(std::min<int64_t>(count, available));
+    char* target = static_cast<char*>(buffer);
+    int32_t left = total;
+    try {
+        while (left > 0) {
+            int32_t n = left;
+            const void* source = GetView(n, position, size);
+            std::memcpy(target, source, static_cast<size_t>(n));
+            target += n;
+            position += n;
+            left -= n;
+        }
+    } catch (...) {
+        ReraiseWithContextFmt("Failed to read %s bytes at %s from mapped view", {left, position});
+    }
+    return total;
+}
+
+int32_t TMappedViewCache::Write(const void* buffer, int64_t& position, int64_t size, int32_t count) {
+    if (count <= 0) return 0;
+    const char* source = static_cast<const char*>(buffer);
+    int32_t left = count;
+    try {
+        while (left > 0) {
+            int32_t n = left;
+            void* target = GetView(n, position, size);
+            std::memcpy(target, source, static_cast<size_t>(n));
+            source += n;
+            position += n;
+            left -= n;
+        }
+    } catch (...) {
+        ReraiseWithContextFmt("Failed to write %s bytes at %s to mapped view", {left, position});
+    }
+    return count;
+}
+
+// ---- TMappedFileStream ----
+
+TMappedFileStream::TMappedFileStream(const std::string& fileName, uint16_t mode, uint16_t flags, int32_t retrySeconds)
+    : TFileStreamEx(fileName, mode, static_cast<uint16_t>(flags & ~ffMappedWritable), retrySeconds) {
+    FCache = std::make_unique<TMappedViewCache>(
+        MappedStreamViewShift, MappedStreamMaxViews,
+        [this](int32_t count, int64_t offset) { return MapView(count, offset); });
+    const uint16_t access = mode & FileModeAccessMask;
+    if (mode == fmCreate || access == fmOpenWrite || access == fmOpenReadWrite) FFlags |= ffMappedWritable;
+    if (!(FFlags & ffMappedNoInitialSize)) FSize = GetFileSizeChecked(FHandle.get());
+}
+
+TMappedFileStream::~TMappedFileStream() {
+    try {
+        Close();
+    } catch (const std::exception&) {
+        // A destructor cannot report; callers that must know call Close() first.
+    }
+}
+
+void TMappedFileStream::Close() {
+    if (FClosed) return;
+    FClosed = true;
+    try {
+        CloseMapping();
+        if (FHandle.valid() && CutsBackOnClose() && GetFileSizeChecked(FHandle.get()) != FSize) {
+            SetFilePointerChecked(FHandle.get(), FSize, FILE_BEGIN);
+            SetEndOfFileChecked(FHandle.get());
+        }
+        FCache.reset();
+    } catch (...) {
+        FCache.reset();
+        if (!(FFlags & ffKeepHandleOpen)) FHandle.reset();
+        ReraiseWithContextFmt("Failed to close mapped file: %s", {FFileName});
+    }
+    if (!(FFlags & ffKeepHandleOpen)) FHandle.reset();
+}
+
+void TMappedFileStream::CloseMapping() {
+    if (FCache) FCache->Clear();
+    FMapping.reset();
+}
+
+void TMappedFileStream::EnsureMapping() {
+    const int64_t target = Writable() ? FCache->RoundUp(FSize) : FSize;
+    if (FMappedSize < target) {
+        CloseMapping();
+        if ((FFlags & ffMappedSetEndOfFile) && CutsBackOnClose()) {
+            SetFilePointerChecked(FHandle.get(), target, FILE_BEGIN);
+            SetEndOfFileChecked(FHandle.get());
+        }
+    }
+    if (FMapping.valid()) return;
+    // A writable mapping larger than the file extends the file: the stream grows its file here.
+    if (target > 0)
+        FMapping.reset(CreateFileMappingChecked(FHandle.get(), Writable() ? PAGE_READWRITE : PAGE_READONLY, target));
+    FMappedSize = static_cast<int32_t>(target);
+}
+
+void* TMappedFileStream::MapView(int32_t count, int64_t offset) {
+    EnsureMapping();
+    if (!FMapping.valid()) throw EStreamError("Failed to obtain mapping object handle while mapping view");
+    if (Writable()) return MapViewChecked(FMapping.get(), FILE_MAP_WRITE, offset, count);
+    // A read-only mapping covers only the file: never map past its end.
+    if (offset + count > FSize) count = static_cast<int32_t>(FSize - offset);
+    return MapViewChecked(FMapping.get(), FILE_MAP_READ, offset, count);
+}
+
+void TMappedFileStream::SetSize64(int64_t size) {
+    CM_ASSERT(Unit, size >= 0 && size <= MaxStreamSize);
+    FSize = size;
+    EnsureMapping();
+}
+
+void TMappedFileStream::SetSize(int32_t size) {
+    SetSize64(size);
+}
+
+int32_t TMappedFileStream::Read(void* buffer, int32_t count) {
+    try {
+        return FCache->Read(buffer, FPosition, FSize, count);
+    } catch (...) {
+        ReraiseWithContextFmt("Failed to read from mapped file: %s", {FFileName});
+    }
+}
+
+int32_t TMappedFileStream::Write(const void* buffer, int32_t count) {
+    try {
+        if (!Writable()) throw EStreamError("Cannot write to a read-only mapped file.");
+        if (count <= 0) return 0;
+        if (FPosition + count > FSize) SetSize64(FPosition + count);
+        return FCache->Write(buffer, FPosition, FSize, count);
+    } catch (const EAssertionFailed&) {
+        throw;  // a programming error keeps its kind
+    } catch (...) {
+        ReraiseWithContextFmt("Failed to write to mapped file: %s", {FFileName});
+    }
+}
+
+int32_t TMappedFileStream::Seek(int32_t offset, SeekOrigin origin) {
+    switch (origin) {
+        case soBeginning: FPosition = offset; break;
+        case soCurrent: FPosition += offset; break;
+        case soEnd: FPosition = FSize + offset; break;
+    }
+    return static_cast<int32_t>(FPosition);
+}
+
+void TMappedFileStream::Flush() {
+    CloseMapping();
+    TFileStreamEx::Flush();
+}
+
+// ---- Whole-file mapping ----
+
+void* MapWholeFile(HANDLE file, int kind, bool raiseOnError) {
+    DWORD protect, access;
+    switch (kind) {
+        case fmkRead: protect = PAGE_READONLY; access = FILE_MAP_READ; break;
+        case fmkReadWrite: protect = PAGE_READWRITE; access = FILE_MAP_WRITE; break;
+        case fmkCopyOnWrite: protect = PAGE_READONLY; access = FILE_MAP_COPY; break;
+        default:
+            if (raiseOnError) throw EStreamError("Invalid file map-kind");
+            return nullptr;
+    }
+    try {
+        const int64_t size = GetFileSizeChecked(file);
+        if (size == 0) return nullptr;
+        // The view keeps the mapping object alive, so the object is closed as soon as it is mapped.
+        UniqueHandle mapping(CreateFileMappingChecked(file, protect, 0));
+        return MapViewChecked(mapping.get(), access, 0, 0);
+    } catch (const Exception&) {
+        if (raiseOnError) throw;
+        return nullptr;
+    }
+}
+
+void* MapFile(const std::string& fileName, int kind, BY_HANDLE_FILE_INFORMATION* info) {
+    if (kind != fmkRead && kind != fmkReadWrite && kind != fmkCopyOnWrite) throw EStreamError("Invalid file map-kind");
+    TFileStreamEx file(fileName, kind == fmkReadWrite ? fmOpenReadWrite | fmShareDenyWrite : fmOpenRead | fmShareDenyWrite);
+    if (info) *info = file.GetFileInformation();
+    return MapWholeFile(file.Handle(), kind, true);
+}
+
+}  // namespace cm

@@ -1,0 +1,275 @@
+// TMappedFileStream and TMappedViewCache: growth in whole views and the cut back on close, the
+// LRU of two views, read-only views that end with the file, the layered messages, and the
+// whole-file mapping routines.
+#include "cm/StreamUtils/MappedFileStream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FileTestSupport.h"
+#include "cm/Objects/Errors.h"
+
+namespace cm {
+namespace {
+
+using MappedFileStreamTest = testing::ScratchDirectoryTest;
+using Keys = std::vector<int32_t>;
+
+// ---- Growth and close ----
+
+TEST_F(MappedFileStreamTest, SmallWriteGrowsTheFileByAWholeViewAndCloseCutsItBack) {
+    struct Case {
+        const char* name;
+        uint16_t flags;
+    };
+    const Case cases[] = {{"mapping extends the file", 0}, {"end of file set explicitly", ffMappedSetEndOfFile}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Path("grow.bin");
+        {
+            TMappedFileStream stream(path, fmCreate, c.flags);
+            EXPECT_TRUE(stream.Writable());
+            EXPECT_EQ(stream.Size(), 0);
+            stream.WriteBuffer("0123456789", 10);
+            EXPECT_EQ(stream.Size(), 10);
+            EXPECT_EQ(stream.MappedSize(), MappedStreamViewSize);
+            EXPECT_EQ(FileLength(path), 262144);
+        }
+        EXPECT_EQ(FileLength(path), 10);
+        EXPECT_EQ(ReadBytes(path), "0123456789");
+    }
+}
+
+TEST_F(MappedFileStreamTest, LongSequentialWriteRoundTrips) {
+    const std::string path = Path("long.bin");
+    const std::string data = Pattern(600000);
+    {
+        TMappedFileStream stream(path, fmCreate);
+        for (size_t at = 0; at < data.size(); at += 1000) stream.WriteBuffer(data.data() + at, 1000);
+        EXPECT_EQ(FileLength(path), 3 * 262144);
+        EXPECT_LE(stream.Cache().ViewKeys().size(), 2u);
+        stream.Close();
+    }
+    EXPECT_EQ(FileLength(path), 600000);
+    TMappedFileStream reader(path, fmOpenRead | fmShareDenyWrite);
+    EXPECT_FALSE(reader.Writable());
+    EXPECT_EQ(reader.Size(), 600000);
+    std::string back(data.size(), '\0');
+    reader.ReadBuffer(back.data(), static_cast<int32_t>(back.size()));
+    EXPECT_TRUE(back == data);
+    EXPECT_TRUE(reader.SameContent(data.data(), static_cast<int32_t>(data.size())));
+}
+
+TEST_F(MappedFileStreamTest, NoInitialSizeFlagStartsEmptyAndNeverCutsTheFile) {
+    const std::string path = Path("keep.bin");
+    const std::string data = Pattern(300000);
+    WriteBytes(path, data);
+    {
+        TMappedFileStream stream(path, fmOpenReadWrite | fmShareDenyWrite, ffMappedNoInitialSize);
+        EXPECT_EQ(stream.Size(), 0);
+        stream.WriteBuffer("abc", 3);
+    }
+    const std::string after = ReadBytes(path);
+    ASSERT_EQ(after.size(), data.size());
+    EXPECT_EQ(after.substr(0, 3), "abc");
+    EXPECT_TRUE(after.substr(3) == data.substr(3));
+}
+
+TEST_F(MappedFileStreamTest, OverwriteInsideAnExistingFileKeepsItsLength) {
+    const std::string path = Path("inside.bin");
+    WriteBytes(path, Pattern(1000));
+    {
+        TMappedFileStream stream(path, fmOpenReadWrite | fmShareDenyWrite);
+        EXPECT_EQ(stream.Size(), 1000);
+        stream.Seek(-2, soEnd);
+        stream.WriteBuffer("xyz", 3);
+        EXPECT_EQ(stream.Size(), 1001);
+        stream.SetSize(500);
+        EXPECT_EQ(FileLength(path), 262144) << "SetSize does not cut the file";
+    }
+    EXPECT_EQ(FileLength(path), 500);
+}
+
+TEST_F(MappedFileStreamTest, FlushDropsTheMappingAndTheNextWriteMapsAgain) {
+    const std::string path = Path("flush.bin");
+    TMappedFileStream stream(path, fmOpenReadWrite | fmShareDenyNone, ffOpenAlways);
+    stream.WriteBuffer("abc", 3);
+    EXPECT_NE(stream.Mapping(), nullptr);
+    stream.Flush();
+    EXPECT_EQ(stream.Mapping(), nullptr);
+    EXPECT_TRUE(stream.Cache().ViewKeys().empty());
+    EXPECT_EQ(ReadBytes(path).substr(0, 3), "abc");
+    stream.WriteBuffer("def", 3);
+    EXPECT_NE(stream.Mapping(), nullptr);
+    stream.Close();
+    EXPECT_EQ(ReadBytes(path), "abcdef");
+}
+
+// ---- Reading ----
+
+TEST_F(MappedFileStreamTest, ReadAcrossTwoViewsThenAThirdEvictsTheLeastRecentlyUsed) {
+    const std::string path = Path("views.bin");
+    const std::string data = Pattern(1000000);
+    WriteBytes(path, data);
+    TMappedFileStream stream(path, fmOpenRead | fmShareDenyWrite);
+    std::string buffer(300000, '\0');
+
+    stream.Seek(100000, soBeginning);
+    EXPECT_EQ(stream.Read(buffer.data(), 300000), 300000);
+    EXPECT_TRUE(buffer == data.substr(100000, 300000));
+    EXPECT_EQ(stream.Cache().ViewKeys(), (Keys{1, 0}));
+
+    struct Step {
+        int32_t position;
+        Keys keysAfter;
+    };
+    const Step steps[] = {
+        {600000, {2, 1}},  // view 2 evicts view 0, the least recently used
+        {300000, {1, 2}},  // a hit moves view 1 to the front
+        {10, {0, 1}},      // view 0 evicts view 2
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.position);
+        stream.Seek(step.position, soBeginning);
+        EXPECT_EQ(stream.Read(buffer.data(), 100), 100);
+        EXPECT_EQ(buffer.substr(0, 100), data.substr(static_cast<size_t>(step.position), 100));
+        EXPECT_EQ(stream.Cache().ViewKeys(), step.keysAfter);
+    }
+}
+
+TEST_F(MappedFileStreamTest, ReadOnlyViewEndsWithTheFile) {
+    const std::string path = Path("small.bin");
+    WriteBytes(path, Pattern(100));
+    TMappedFileStream stream(path, fmOpenRead | fmShareDenyWrite);
+    EXPECT_EQ(stream.MappedSize(), 0);
+    char buffer[200];
+    EXPECT_EQ(stream.Read(buffer, 200), 100);
+    EXPECT_EQ(stream.MappedSize(), 100);
+    int32_t count = 100;
+    const void* view = stream.Cache().GetView(count, 0, stream.Size64());
+    MEMORY_BASIC_INFORMATION info;
+    ASSERT_NE(::VirtualQuery(view, &info, sizeof info), 0u);
+    EXPECT_LT(info.RegionSize, static_cast<SIZE_T>(MappedStreamViewSize));
+    EXPECT_EQ(FileLength(path), 100);
+}
+
+TEST_F(MappedFileStreamTest, ReadingAtOrPastTheEndCopiesNothing) {
+    const std::string path = Path("end.bin");
+    WriteBytes(path, "abc");
+    TMappedFileStream stream(path, fmOpenRead | fmShareDenyWrite);
+    char buffer[8] = {};
+    for (int32_t position : {3, 1000, 1 << 20}) {
+        stream.Seek(position, soBeginning);
+        EXPECT_EQ(stream.Read(buffer, 8), 0) << position;
+        EXPECT_EQ(stream.Position(), position);
+    }
+    TMappedFileStream empty(Path("empty.bin"), fmCreate);
+    EXPECT_EQ(empty.Read(buffer, 8), 0);
+    EXPECT_EQ(empty.Mapping(), nullptr);
+}
+
+// ---- Failures ----
+
+TEST_F(MappedFileStreamTest, WriteToAReadOnlyStreamNamesTheFile) {
+    const std::string path = Path("ro.bin");
+    WriteBytes(path, "abc");
+    TMappedFileStream stream(path, fmOpenRead | fmShareDenyWrite);
+    try {
+        stream.Write("x", 1);
+        FAIL() << "no failure";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.message(), "Failed to write to mapped file: " + path + "\r\nCannot write to a read-only mapped file.");
+    }
+}
+
+TEST_F(MappedFileStreamTest, SizesOutsideTheStreamRangeAreAssertionFailures) {
+    TMappedFileStream stream(Path("limits.bin"), fmCreate);
+    EXPECT_THROW(stream.SetSize(-1), EAssertionFailed);
+    stream.Seek(INT32_MAX - 4, soBeginning);
+    EXPECT_THROW(stream.Write("0123456789", 10), EAssertionFailed);
+    EXPECT_EQ(stream.Size(), 0);
+}
+
+TEST_F(MappedFileStreamTest, ViewCacheFailuresCarryTheirLines) {
+    int maps = 0;
+    TMappedViewCache cache(MappedStreamViewShift, MappedStreamMaxViews, [&](int32_t, int64_t) -> void* {
+        ++maps;
+        throw EWin32Error("Failed to map view of file mapping 0x0 at position 0:0 (262144 bytes): x (8)", 8);
+    });
+    int32_t count = 10;
+    EXPECT_EQ(cache.GetView(count = 0, 0, 100), nullptr);
+    try {
+        count = 60;
+        cache.GetView(count, 50, 100);
+        FAIL() << "no failure";
+    } catch (const EStreamError& e) {
+        EXPECT_STREQ(e.what(), "Cannot map view of mapped stream: Invalid position/size requested "
+                               "(position = 50, size = 60, stream size = 100)");
+    }
+    char buffer[16];
+    int64_t position = 4;
+    try {
+        cache.Read(buffer, position, 100, 16);
+        FAIL() << "no failure";
+    } catch (const EWin32Error& e) {
+        EXPECT_EQ(e.message(), "Failed to read 16 bytes at 4 from mapped view\r\n"
+                               "Failed to map view of file mapping 0x0 at position 0:0 (262144 bytes): x (8)");
+        EXPECT_EQ(e.ErrorCode, 8u);
+    }
+    try {
+        cache.Write(buffer, position, 100, 16);
+        FAIL() << "no failure";
+    } catch (const EWin32Error& e) {
+        EXPECT_EQ(e.message().substr(0, e.message().find('\r')), "Failed to write 16 bytes at 4 to mapped view");
+    }
+    EXPECT_EQ(maps, 2);
+    EXPECT_EQ(cache.RoundUp(0), 0);
+    EXPECT_EQ(cache.RoundUp(1), 262144);
+    EXPECT_EQ(cache.RoundUp(262144), 262144);
+}
+
+// ---- Whole-file mapping ----
+
+TEST_F(MappedFileStreamTest, MapFileKinds) {
+    const std::string path = Path("whole.bin");
+    const std::string data = Pattern(70000);
+    WriteBytes(path, data);
+
+    BY_HANDLE_FILE_INFORMATION info{};
+    UniqueMappedView readView(MapFile(path, fmkRead, &info));
+    ASSERT_NE(readView.get(), nullptr);
+    EXPECT_EQ(info.nFileSizeLow, 70000u);
+    EXPECT_EQ(std::memcmp(readView.get(), data.data(), data.size()), 0);
+    readView.reset();
+
+    UniqueMappedView copyView(MapFile(path, fmkCopyOnWrite));
+    ASSERT_NE(copyView.get(), nullptr);
+    static_cast<char*>(copyView.get())[0] = 'C';
+    copyView.reset();
+    EXPECT_EQ(ReadBytes(path)[0], data[0]) << "a copy-on-write view changed the file";
+
+    UniqueMappedView writeView(MapFile(path, fmkReadWrite));
+    ASSERT_NE(writeView.get(), nullptr);
+    static_cast<char*>(writeView.get())[0] = 'W';
+    writeView.reset();
+    EXPECT_EQ(ReadBytes(path)[0], 'W');
+
+    try {
+        MapFile(path, 3);
+        FAIL() << "no failure";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Invalid file map-kind");
+    }
+    TFileStreamEx file(path, fmOpenRead | fmShareDenyWrite);
+    EXPECT_EQ(MapWholeFile(file.Handle(), 3, false), nullptr);
+    EXPECT_THROW(MapWholeFile(file.Handle(), 3, true), Exception);
+
+    WriteBytes(Path("empty.bin"), "");
+    EXPECT_EQ(MapFile(Path("empty.bin"), fmkRead), nullptr);
+}
+
+}  // namespace
+}  // namespace cm
