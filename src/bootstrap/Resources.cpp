@@ -1,8 +1,8 @@
 #include "bootstrap/Resources.h"
 
-#include <algorithm>
-
 #include "cm/Objects.h"
+#include "cm/StreamUtils/FileStream.h"
+#include "cm/StreamUtils/MappedFileStream.h"
 
 namespace bootstrap {
 
@@ -28,29 +28,25 @@ std::string LoadResourceString(HMODULE module, const char* name, const char* typ
     return std::string(FindResourceBytes(module, name, type));
 }
 
-bool SaveResourceToFile(HMODULE module, const char* name, const char* type, uint32_t fileFlags,
-                        const std::string& path) {
-    // Created first, so a missing resource still leaves an empty file, as callers expect.
-    cm::UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                          fileFlags ? fileFlags : FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) cm::RaiseLastSystemError("Cannot create file '%s'", {path});
-
+bool LoadResourceToStream(HMODULE module, const char* name, const char* type, cm::TStream& stream) {
     std::string_view bytes = FindResourceBytes(module, name, type);
     if (bytes.empty()) return false;
-
-    // Written in slices: a single WriteFile of many megabytes is legal but gives no chance to
-    // report where a short write happened.
-    constexpr size_t slice = 1 << 20;
-    for (size_t done = 0; done < bytes.size();) {
-        DWORD want = static_cast<DWORD>(std::min(slice, bytes.size() - done));
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data() + done, want, &written, nullptr))
-            cm::RaiseLastSystemError("Failed to write to file '%s'", {path});
-        if (written != want) throw cm::Exception("Stream write error");
-        done += written;
-    }
-    cm::CloseHandleChecked(file.release());  // a failed close can mean lost data: report it
+    stream.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
     return true;
+}
+
+bool SaveResourceToFile(HMODULE module, const char* name, const char* type, uint32_t fileFlags,
+                        const std::string& path) {
+    const auto flags = static_cast<uint16_t>(fileFlags);
+    // Created before the resource is looked up, so a missing resource still leaves an empty file.
+    if (fileFlags & FileFlagTemporary) {
+        cm::TMappedFileStream stream(path, cm::fmCreate, flags, 0);
+        bool saved = LoadResourceToStream(module, name, type, stream);
+        stream.Close();  // the file is cut back to its size here: a failure must not pass unseen
+        return saved;
+    }
+    cm::TFileStreamEx stream(path, cm::fmCreate, flags, 0);
+    return LoadResourceToStream(module, name, type, stream);
 }
 
 }  // namespace bootstrap

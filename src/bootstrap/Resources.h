@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cm/Objects/WinApi.h"
+#include "cm/StreamUtils/Stream.h"
 
 namespace bootstrap {
 
@@ -20,9 +21,15 @@ constexpr uint32_t FileFlagTemporary = 0x20;
 // does not exist, has size 0 or cannot be loaded or locked.
 std::string LoadResourceString(HMODULE module, const char* name, const char* type);
 
-// Creates the file anew (an existing one is replaced), then writes the resource into it, then
-// closes it. Returns false, leaving an empty file, when the resource is missing or empty.
-// Raises the file errors of creation and writing.
+// Writes all bytes of the resource at the stream's position in one write (a short write raises
+// the stream's write error) and returns true; returns false, without touching the stream, when
+// the resource is missing, empty, or cannot be loaded or locked.
+bool LoadResourceToStream(HMODULE module, const char* name, const char* type, cm::TStream& stream);
+
+// Creates the file anew (an existing one is replaced) - through a mapped-file stream when the
+// flags hold the temporary-file flag, through a file stream otherwise - then writes the resource
+// into it, then closes it. Returns false, leaving an empty file, when the resource is missing or
+// empty. Raises the stream classes' errors of creation, writing and closing.
 bool SaveResourceToFile(HMODULE module, const char* name, const char* type, uint32_t fileFlags,
                         const std::string& path);
 

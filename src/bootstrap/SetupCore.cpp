@@ -4,6 +4,8 @@
 
 #include "bootstrap/Resources.h"
 #include "cm/Objects.h"
+#include "cm/StreamUtils/FileStream.h"
+#include "cm/StreamUtils/MappedFileStream.h"
 
 namespace bootstrap {
 
@@ -166,34 +168,19 @@ void SetupCore::DecodePayload() {
 }
 
 void SetupCore::CutSetupExecutable() {
-    cm::UniqueFileHandle package(CreateFileA(SetupPakPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!package) cm::RaiseLastSystemError("Cannot open file '%s'", {SetupPakPath});
-    int64_t packageSize = cm::GetFileSizeChecked(package.get());
-    // A stored size larger than the package would make the cut read before its start.
+    // Others may read the package meanwhile, not change it.
+    cm::TFileStreamEx package(SetupPakPath, cm::fmOpenRead | cm::fmShareDenyWrite, 0, 0);
+    const int32_t packageSize = package.Size();
+    // A stored size larger than the package would make the cut start before the package does.
     if (Metadata.ExeSize > packageSize)
         throw cm::Exception(cm::Format("Invalid setup package: executable size %d exceeds package size %d.",
-                                       {Metadata.ExeSize, static_cast<long long>(packageSize)}));
-
-    cm::UniqueFileHandle exe(CreateFileA(SetupExePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    if (!exe) cm::RaiseLastSystemError("Cannot create file '%s'", {SetupExePath});
-    cm::SetFilePointerChecked(package.get(), -static_cast<int64_t>(Metadata.ExeSize), FILE_END);
-
-    std::string buffer(1 << 20, '\0');
-    for (int64_t left = Metadata.ExeSize; left > 0;) {
-        DWORD want = static_cast<DWORD>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
-        DWORD got = 0;
-        if (!ReadFile(package.get(), buffer.data(), want, &got, nullptr))
-            cm::RaiseLastSystemError("Failed to read from file '%s'", {SetupPakPath});
-        if (got != want) throw cm::Exception("Stream read error");
-        DWORD written = 0;
-        if (!WriteFile(exe.get(), buffer.data(), got, &written, nullptr))
-            cm::RaiseLastSystemError("Failed to write to file '%s'", {SetupExePath});
-        if (written != got) throw cm::Exception("Stream write error");
-        left -= got;
-    }
-    cm::CloseHandleChecked(exe.release());
+                                       {Metadata.ExeSize, packageSize}));
+    // Declared second, so freed first, also when a step fails.
+    cm::TMappedFileStream exe(SetupExePath, cm::fmCreate, cm::ffTemporary, 0);
+    if (package.Seek(-Metadata.ExeSize, cm::soEnd) != packageSize - Metadata.ExeSize)
+        throw cm::EStreamError("Stream read error");
+    exe.CopyFrom(package, Metadata.ExeSize);
+    exe.Close();  // cuts the file back to the image's size; a failure here must not go unseen
 }
 
 std::string SetupCore::BuildSetupCommandLine() const {
