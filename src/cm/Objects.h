@@ -4,6 +4,7 @@
 
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Format.h"
+#include "cm/Objects/Object.h"
 #include "cm/Objects/Strings.h"
 
 #ifdef _WIN32

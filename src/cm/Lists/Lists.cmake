@@ -5,3 +5,6 @@ target_sources(cm_portable PRIVATE
   Lists/TypedLists.cpp
 )
 target_sources(cm_portable PRIVATE Lists/StringListEx.cpp)
+if(CORVANE_WIN32)
+  target_sources(cm_win32 PRIVATE Lists/StringListExFile.cpp)
+endif()

@@ -13,25 +13,10 @@
 #include <utility>
 
 #include "cm/Lists/CustomList.h"
+#include "cm/Objects/Object.h"
 #include "cm/Lists/HashTable.h"
 
 namespace cm {
-
-// The root of the system's object classes: what owning containers free.
-class TObject {
-public:
-    virtual ~TObject() = default;
-};
-
-// A GUID in its binary layout (16 bytes).
-struct TGuid {
-    uint32_t D1;
-    uint16_t D2;
-    uint16_t D3;
-    uint8_t D4[8];
-    friend bool operator==(const TGuid& a, const TGuid& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-};
-static_assert(sizeof(TGuid) == 16);
 
 // GUID order: the four little-endian 32-bit words in turn, as signed values.
 int CompareGuids(const TGuid& a, const TGuid& b);

@@ -6,3 +6,6 @@ corvane_gtest(cm_lists_test
     Lists/TypedLists_test.cpp
   LIBS cm_portable)
 corvane_gtest(cm_stringlist_test SOURCES Lists/StringListEx_test.cpp LIBS cm_portable)
+if(CORVANE_WIN32)
+  corvane_gtest(cm_stringlist_file_test SOURCES Lists/StringListExFile_test.cpp LIBS cm_win32)
+endif()
