@@ -4,10 +4,18 @@
 
 namespace cm {
 
-void* AllocatePages(size_t size) {
-    // Reserve and commit in one call: the block is always used whole, and commit charge is what
-    // the caller asked for.
-    return ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+void* ReservePages(size_t size) {
+    return ::VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_READWRITE);
+}
+
+bool ReservePagesAt(void* address, size_t size) {
+    // Fails (ERROR_INVALID_ADDRESS) when any of the range is in use: nothing is replaced.
+    return ::VirtualAlloc(address, size, MEM_RESERVE, PAGE_READWRITE) == address;
+}
+
+bool CommitPages(void* address, size_t size) {
+    // Charges the commit now; the physical pages come, zeroed, when first touched.
+    return ::VirtualAlloc(address, size, MEM_COMMIT, PAGE_READWRITE) == address;
 }
 
 bool DecommitPages(void* address, size_t size) {

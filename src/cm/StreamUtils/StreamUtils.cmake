@@ -3,7 +3,7 @@ if(CORVANE_WIN32)
   target_sources(cm_win32 PRIVATE StreamUtils/FileStream.cpp StreamUtils/MappedFileStream.cpp)
 endif()
 # vstream: pointer and virtual streams over the page allocation layer.
-target_sources(cm_portable PRIVATE StreamUtils/PointerStream.cpp StreamUtils/VirtualStream.cpp)
+target_sources(cm_portable PRIVATE StreamUtils/PointerStream.cpp StreamUtils/VirtualStream.cpp StreamUtils/PageAlloc.cpp)
 if(CORVANE_WIN32)
   target_sources(cm_portable PRIVATE StreamUtils/PageAlloc_win32.cpp)
   target_sources(cm_win32 PRIVATE StreamUtils/VirtualStreamFile.cpp)

@@ -1,6 +1,7 @@
 #include "cm/StreamUtils/VirtualStream.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,21 +43,6 @@ TVirtualStream::~TVirtualStream() {
     } catch (...) {
         // A block the system refuses to take back cannot be kept either; nothing more to do.
     }
-}
-
-int32_t TVirtualStream::Write(const void* buffer, int32_t count) {
-    if (FPosition >= 0 && count > 0 && !(FFlags & vsLocked)) {
-        int64_t end = static_cast<int64_t>(FPosition) + count;
-        if (end > FCapacity && end <= INT32_MAX && FCapacity >= (1 << FGranularityShift)) {
-            int64_t grown = std::max<int64_t>(end, static_cast<int64_t>(FCapacity) + FCapacity / 2);
-            try {
-                SetCapacity(static_cast<int32_t>(std::min<int64_t>(grown, INT32_MAX)));
-            } catch (const Exception&) {
-                // The slack did not fit; the base asks for the exact size and raises if that fails too.
-            }
-        }
-    }
-    return TCustomMemoryStream::Write(buffer, count);
 }
 
 void TVirtualStream::Clear() {
@@ -106,34 +92,46 @@ void TVirtualStream::Assign(const TCustomMemoryStream& other) {
     if (otherSize > 0) std::memcpy(FMemory, other.Memory(), static_cast<size_t>(otherSize));
 }
 
-void* TVirtualStream::AllocateBlock(int32_t size, TVirtualBlockKind& kind) const {
-    bool heap = (FFlags & vsAlwaysHeap) || (!(FFlags & vsAlwaysVirtual) && size < VirtualStreamHeapLimit);
-    if (heap) {
-        void* block = std::malloc(static_cast<size_t>(size));
-        if (!block) throw Exception("Out of memory");
-        kind = TVirtualBlockKind::Heap;
-        return block;
-    }
-    void* block = AllocatePages(static_cast<size_t>(size));
-    if (!block)
-        RaiseLastSystemError("Failed to allocate %d bytes of virtual memory at 0x0%p",
-                             {size, static_cast<const void*>(nullptr)});
-    kind = TVirtualBlockKind::Virtual;
-    return block;
+bool TVirtualStream::UsesHeap(int32_t size) const {
+    return (FFlags & vsAlwaysHeap) || (!(FFlags & vsAlwaysVirtual) && size < VirtualStreamHeapLimit);
 }
 
-void TVirtualStream::ReleaseBlock(void* block, int32_t size, TVirtualBlockKind kind) {
-    if (kind == TVirtualBlockKind::Heap) {
-        std::free(block);
-    } else if (kind == TVirtualBlockKind::Virtual) {
-        if (!ReleasePages(block, static_cast<size_t>(size)))
-            RaiseLastSystemError("Failed to free %d bytes of virtual memory at 0x0%p",
-                                 {size, static_cast<const void*>(block)});
-    }
+namespace {
+
+// How many times its capacity a growing virtual-memory block reserves, so that growth moves it a
+// logarithmic number of times even where the address space after it is taken. A 32-bit process
+// has 2 GB of address space for everything; a 64-bit one has more than it can commit.
+constexpr size_t GrowthReservationFactor = sizeof(void*) >= 8 ? 8 : 2;
+
+// The reservation for a growing block of capacity bytes, rounded up to a quarter of the largest
+// power of two in capacity so that a content of a round size (a power of two, whole megabytes)
+// ends inside a reservation rather than just beyond one, where its last growth would move it all.
+// Saturates where the address space could not hold it anyway (a reservation that large fails).
+size_t GrowthReservation(int32_t capacity) {
+    uint64_t unit = std::max<uint64_t>(std::bit_floor(static_cast<uint64_t>(capacity)) / 4, ReservationGranularity);
+    uint64_t reservation = (GrowthReservationFactor * static_cast<uint64_t>(capacity) + unit - 1) / unit * unit;
+    return static_cast<size_t>(std::min<uint64_t>(reservation, SIZE_MAX - ReservationGranularity + 1));
+}
+
+[[noreturn]] void RaiseAllocationError(int32_t size, const void* address) {
+    RaiseLastSystemError("Failed to allocate %d bytes of virtual memory at 0x0%p", {size, address});
+}
+
+}  // namespace
+
+// Grows a virtual-memory block where it is: commits more of its reservation, first extending the
+// reservation into the free address space after it if need be. False when the block cannot grow
+// there (nothing changed); raises the allocation error when the commit is refused (the block as
+// it was).
+bool TVirtualStream::GrowInPlace(int32_t newCapacity) {
+    size_t wanted = static_cast<size_t>(newCapacity);
+    if (wanted > FPages.Reserved() && !FPages.Extend(GrowthReservation(newCapacity))) return false;
+    if (!FPages.CommitTo(wanted)) RaiseAllocationError(newCapacity, FMemory);
+    return true;
 }
 
 // Copies the first count bytes of the current block into block. A virtual-memory block gives its
-// pages back piece by piece as they are copied, so that the committed peak of a move stays near
+// pages back piece by piece as they are copied, so that the physical memory of a move stays near
 // one copy of the data instead of two.
 void TVirtualStream::MoveInto(void* block, int32_t count) {
     if (count <= 0) return;
@@ -146,12 +144,31 @@ void TVirtualStream::MoveInto(void* block, int32_t count) {
     for (int32_t done = 0; done < count;) {
         int32_t piece = std::min(count - done, VirtualStreamMovePiece);
         std::memcpy(target + done, source + done, static_cast<size_t>(piece));
-        // A failed decommit only costs memory until the old block is released below.
-        if (piece == VirtualStreamMovePiece) DecommitPages(source + done, static_cast<size_t>(piece));
+        // A failed decommit only costs memory until the old block is released.
+        if (piece == VirtualStreamMovePiece) FPages.Decommit(static_cast<size_t>(done), static_cast<size_t>(piece));
         done += piece;
     }
 }
 
+// Releases the current block and leaves the stream without one.
+void TVirtualStream::ReleaseBlock() {
+    void* old = FMemory;
+    int32_t oldCapacity = FCapacity;
+    TVirtualBlockKind oldKind = FKind;
+    FMemory = nullptr;
+    FCapacity = 0;
+    FKind = TVirtualBlockKind::None;
+    if (oldKind == TVirtualBlockKind::Heap) {
+        std::free(old);
+    } else if (oldKind == TVirtualBlockKind::Virtual) {
+        if (!FPages.Release())
+            RaiseLastSystemError("Failed to free %d bytes of virtual memory at 0x0%p", {oldCapacity, old});
+    }
+}
+
+// A growing virtual-memory block first tries to grow where it is (GrowInPlace): Memory then stays
+// the same and nothing is copied. A block that must move is reserved with room to grow, and is
+// committed whole before the move, so that a refused commit leaves the old block untouched.
 void* TVirtualStream::Realloc(int32_t& newCapacity) {
     int32_t asked = newCapacity;
     try {
@@ -161,14 +178,8 @@ void* TVirtualStream::Realloc(int32_t& newCapacity) {
                 newCapacity = FCapacity;
                 return FMemory;
             }
-            void* old = FMemory;
-            int32_t oldCapacity = FCapacity;
-            TVirtualBlockKind oldKind = FKind;
-            FMemory = nullptr;
-            FCapacity = 0;
-            FKind = TVirtualBlockKind::None;
             FSize = 0;
-            ReleaseBlock(old, oldCapacity, oldKind);
+            ReleaseBlock();
             return nullptr;
         }
         if (!(FFlags & vsExactCapacity)) asked = newCapacity = RoundVirtualStreamCapacity(newCapacity, FGranularityShift);
@@ -177,21 +188,46 @@ void* TVirtualStream::Realloc(int32_t& newCapacity) {
             newCapacity = FCapacity;
             return FMemory;
         }
+        bool growing = FCapacity > 0 && newCapacity > FCapacity;
+        if (growing && FKind == TVirtualBlockKind::Virtual && !UsesHeap(newCapacity) && GrowInPlace(newCapacity))
+            return FMemory;
 
-        TVirtualBlockKind kind = TVirtualBlockKind::None;
-        void* block = AllocateBlock(newCapacity, kind);
-        MoveInto(block, std::min(FSize, newCapacity));
+        void* block = nullptr;
+        TPageBlock pages;
+        TVirtualBlockKind kind = TVirtualBlockKind::Heap;
+        if (UsesHeap(newCapacity)) {
+            block = std::malloc(static_cast<size_t>(newCapacity));
+            if (!block) throw Exception("Out of memory");
+        } else {
+            // Where the address space has no room for the growth reservation, a quarter more than
+            // the capacity still keeps growth geometric; the capacity alone is the last resort.
+            size_t exact = static_cast<size_t>(newCapacity);
+            const size_t reservations[] = {growing ? GrowthReservation(newCapacity) : exact, exact + exact / 4, exact};
+            for (size_t reservation : reservations)
+                if (pages.Reserve(reservation) || reservation == exact) break;
+            if (pages.Empty() || !pages.CommitTo(exact)) RaiseAllocationError(newCapacity, nullptr);
+            block = pages.Base();
+            kind = TVirtualBlockKind::Virtual;
+        }
+        int32_t kept = std::min(FSize, newCapacity);
+        MoveInto(block, kept);
 
         // The new block holds the data from here on: take it before the old one is released, so
         // that a refused release leaves a consistent stream.
+        TPageBlock oldPages(std::move(FPages));
         void* old = FMemory;
         int32_t oldCapacity = FCapacity;
         TVirtualBlockKind oldKind = FKind;
+        FPages = std::move(pages);
         FMemory = block;
         FCapacity = newCapacity;
         FKind = kind;
-        FSize = std::min(FSize, newCapacity);
-        ReleaseBlock(old, oldCapacity, oldKind);
+        FSize = kept;
+        if (oldKind == TVirtualBlockKind::Heap) {
+            std::free(old);
+        } else if (oldKind == TVirtualBlockKind::Virtual && !oldPages.Release()) {
+            RaiseLastSystemError("Failed to free %d bytes of virtual memory at 0x0%p", {oldCapacity, old});
+        }
         return block;
     } catch (...) {
         ReraiseWithContextFmt("Failed to reallocate virtual stream (to %d bytes)", {asked});

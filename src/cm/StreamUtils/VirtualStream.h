@@ -1,12 +1,14 @@
 // TVirtualStream: the growable in-memory stream that holds the system's blobs. Its block lives on
 // the heap while small and in committed pages of the operating system once large; capacities are
-// rounded so that growth reallocates a logarithmic number of times. Portable except SaveToFile,
-// which is Win32 only.
+// rounded in a size-dependent way. A large block grows where it is, inside address space reserved
+// ahead of it, so that a stream grown by small writes is copied a logarithmic number of times at
+// most. Portable except SaveToFile, which is Win32 only.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "cm/StreamUtils/PageAlloc.h"
 #include "cm/StreamUtils/Stream.h"
 
 namespace cm {
@@ -45,11 +47,6 @@ public:
     TVirtualStream(const TVirtualStream&) = delete;
     TVirtualStream& operator=(const TVirtualStream&) = delete;
 
-    // The base Write, except that a write growing a block beyond the largest rounding step asks
-    // for at least half as much again as the current capacity: growth by many small writes then
-    // reallocates and copies a logarithmic number of times instead of once per step.
-    int32_t Write(const void* buffer, int32_t count) override;
-
     // Capacity 0 through Realloc (kept with vsKeepMemoryOnClear), then size and position 0.
     void Clear();
     // SetSize with exact capacity: Capacity becomes newSize unless never-shrink keeps a larger block.
@@ -79,19 +76,23 @@ public:
     int GranularityShift() const { return FGranularityShift; }
 
 protected:
-    // Decides rounding and allocator; raises "Failed to reallocate virtual stream (to %d bytes)"
-    // + CR LF + the cause ("Cannot resize a locked stream", "Out of memory" or the virtual-memory
-    // OS error), leaving block, size and position as they were.
+    // Decides rounding and allocator. A growing virtual-memory block keeps its address (the same
+    // Memory) when its reservation, or the free address space after it, has room; otherwise the
+    // data moves to a new block. Raises "Failed to reallocate virtual stream (to %d bytes)" + CR LF
+    // + the cause ("Cannot resize a locked stream", "Out of memory" or the virtual-memory OS
+    // error), leaving block, size and position as they were.
     void* Realloc(int32_t& newCapacity) override;
 
 private:
-    void* AllocateBlock(int32_t size, TVirtualBlockKind& kind) const;
-    static void ReleaseBlock(void* block, int32_t size, TVirtualBlockKind kind);
+    bool UsesHeap(int32_t size) const;
+    bool GrowInPlace(int32_t newCapacity);
     void MoveInto(void* block, int32_t count);
+    void ReleaseBlock();
 
     uint16_t FFlags;
     TVirtualBlockKind FKind = TVirtualBlockKind::None;
     uint8_t FGranularityShift;
+    TPageBlock FPages;  // the block when Kind is Virtual
 };
 
 }  // namespace cm

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cm/StreamUtils/PageAlloc.h"
 #include "cm/StreamUtils/PointerStream.h"
 #include "cm/StreamUtils/StreamUtils.h"
 #include "cm/StreamUtils/VirtualStream.h"
@@ -100,8 +101,8 @@ TEST(VirtualStream, WritesGrowAndKeepData) {
     EXPECT_EQ(Kind::Virtual, s.Kind());
     EXPECT_TRUE(HoldsPrefix(s, bytes, s.Size()));
 
-    // Growing further moves the whole block piecewise; then shrinking below the switch brings
-    // the data back to the heap.
+    // Growing further grows the block in place or moves it piecewise; then shrinking below the
+    // switch brings the data back to the heap.
     s.SetSize(9 * VirtualStreamMovePiece);
     EXPECT_TRUE(HoldsPrefix(s, bytes, static_cast<int32_t>(bytes.size())));
     s.SetSize(30000);
@@ -117,28 +118,115 @@ TEST(VirtualStream, WritesGrowAndKeepData) {
     EXPECT_EQ(Kind::None, s.Kind());
 }
 
-// Beyond the largest rounding step, growth by small writes keeps half again as slack, so that a
-// stream grown 4 KB at a time is not copied once per 64 KB (quadratic time). SetSize stays exact.
-TEST(VirtualStream, SmallWritesGrowGeometrically) {
+// Growth by small writes: the capacity follows the rounding rule step by step, but the block
+// grows inside a reservation with room to spare (or into the free address space after it), so it
+// moves a logarithmic number of times instead of once per 64 KB step (quadratic time).
+TEST(VirtualStream, SmallWritesGrowWithoutMovingPerStep) {
     TVirtualStream s;
     s.SetSize(524288);
-    EXPECT_EQ(524288, s.Capacity());
     s.Seek(0, soEnd);
     s.WriteBuffer("x", 1);
-    EXPECT_EQ(786432, s.Capacity());
-    s.SetSize(786433);
-    EXPECT_EQ(851968, s.Capacity());
+    EXPECT_EQ(589824, s.Capacity());
 
     TVirtualStream grown;
-    auto chunk = Pattern(4096);
+    const int32_t chunks = 64 * 256;
     int moves = 0;
     void* memory = nullptr;
-    for (int i = 0; i < 64 * 256; ++i) {
+    for (int i = 0; i < chunks; ++i) {
+        auto chunk = Pattern(4096, static_cast<uint8_t>(i));
         grown.WriteBuffer(chunk.data(), 4096);
         if (grown.Memory() != memory) ++moves, memory = grown.Memory();
     }
-    EXPECT_EQ(64 * 1048576, grown.Size());
-    EXPECT_LE(moves, 25);
+    EXPECT_EQ(chunks * 4096, grown.Size());
+    EXPECT_EQ(chunks * 4096, grown.Capacity());
+    EXPECT_LE(moves, 20);
+    for (int i = 0; i < chunks; ++i) {
+        auto chunk = Pattern(4096, static_cast<uint8_t>(i));
+        ASSERT_EQ(0, std::memcmp(static_cast<char*>(grown.Memory()) + i * 4096, chunk.data(), 4096)) << i;
+    }
+}
+
+// A block that has grown once has room to grow again where it is: Memory stays the same pointer,
+// the content stays and the whole new capacity is usable.
+TEST(VirtualStream, GrowthInsideTheReservationKeepsTheBlock) {
+    auto bytes = Pattern(2 * VirtualStreamMovePiece);
+    TVirtualStream s;
+    s.WriteBuffer(bytes.data(), VirtualStreamMovePiece);
+    s.WriteBuffer(bytes.data() + VirtualStreamMovePiece, 1);
+    void* memory = s.Memory();
+    s.WriteBuffer(bytes.data() + VirtualStreamMovePiece + 1, VirtualStreamMovePiece - 1);
+    s.SetSizeExact(2 * VirtualStreamMovePiece + 5000);
+    EXPECT_EQ(memory, s.Memory());
+    EXPECT_EQ(2 * VirtualStreamMovePiece + 5000, s.Capacity());
+    EXPECT_TRUE(HoldsPrefix(s, bytes, 2 * VirtualStreamMovePiece));
+    static_cast<char*>(s.Memory())[s.Capacity() - 1] = 1;
+}
+
+// A first block is reserved at its size; where the address space after it is taken, growth moves
+// the block (piecewise over several pieces) and keeps its content.
+TEST(VirtualStream, GrowthPastTakenAddressSpaceMoves) {
+    auto bytes = Pattern(3 * VirtualStreamMovePiece + 100);
+    TVirtualStream s;
+    s.WriteBuffer(bytes.data(), 3 * VirtualStreamMovePiece);
+    void* memory = s.Memory();
+    char* end = static_cast<char*>(memory) + 3 * VirtualStreamMovePiece;
+    // When this fails, something else holds the range already, which serves as well.
+    bool blocked = ReservePagesAt(end, ReservationGranularity);
+    s.WriteBuffer(bytes.data() + 3 * VirtualStreamMovePiece, 100);
+    EXPECT_NE(memory, s.Memory());
+    EXPECT_EQ(Kind::Virtual, s.Kind());
+    EXPECT_TRUE(HoldsPrefix(s, bytes, static_cast<int32_t>(bytes.size())));
+    if (blocked) {
+        EXPECT_TRUE(ReleasePages(end, ReservationGranularity));
+    }
+}
+
+// The page block under the stream: a block extended into the free space after it is several
+// reservations, and commits and decommits that span them must be split (Windows refuses a range
+// across two reservations). Where the space after the block is taken, Extend changes nothing.
+TEST(PageBlock, ExtendsIntoFreeSpaceOnly) {
+    // A large first reservation, which lands where there is free space after it more often than not.
+    const size_t first = 16 * 1048576, granule = ReservationGranularity;
+    TPageBlock block;
+    EXPECT_TRUE(block.Empty());
+    ASSERT_TRUE(block.Reserve(first - granule + 1));
+    EXPECT_EQ(first, block.Reserved());
+    EXPECT_FALSE(block.Reserve(1));
+    EXPECT_FALSE(block.CommitTo(first + 1));
+    ASSERT_TRUE(block.CommitTo(first - 100));
+    EXPECT_EQ(first, block.Committed());
+    std::memset(block.Base(), 'a', first);
+
+    // Nothing may allocate between the reservation and the extension: a growing heap takes the
+    // free space after the block first.
+    bool extended = block.Extend(first + 2 * granule + 1);
+    SCOPED_TRACE(extended ? "extended" : "space after the block taken");
+    if (extended) {
+        EXPECT_EQ(first + 3 * granule, block.Reserved());
+        ASSERT_TRUE(block.CommitTo(block.Reserved()));
+        EXPECT_EQ(block.Reserved(), block.Committed());
+        EXPECT_EQ('a', block.Base()[first - 1]);
+        EXPECT_EQ(0, block.Base()[first]);
+        std::memset(block.Base() + first, 'b', 3 * granule);
+        EXPECT_TRUE(block.Decommit(first - granule, 2 * granule));
+        EXPECT_EQ('a', block.Base()[first - granule - 1]);
+        EXPECT_EQ('b', block.Base()[first + granule]);
+    } else {
+        EXPECT_EQ(first, block.Reserved());
+        EXPECT_EQ(first, block.Committed());
+    }
+    EXPECT_TRUE(block.Release());
+    EXPECT_TRUE(block.Empty());
+
+    // Taken by a reservation of our own: the extension is refused and nothing changes.
+    ASSERT_TRUE(block.Reserve(granule));
+    char* end = block.Base() + granule;
+    bool blocked = ReservePagesAt(end, granule);
+    EXPECT_FALSE(block.Extend(2 * granule));
+    EXPECT_EQ(granule, block.Reserved());
+    if (blocked) {
+        EXPECT_TRUE(ReleasePages(end, granule));
+    }
 }
 
 TEST(VirtualStream, SetSizeExactHoldsFlagForTheCallOnly) {
