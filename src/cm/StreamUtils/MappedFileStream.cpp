@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "cm/Objects/Strings.h"
 #include "cm/Objects/SystemWrappers.h"
@@ -12,9 +13,60 @@ namespace {
 
 constexpr const char* Unit = "cm/StreamUtils";
 constexpr int64_t MaxStreamSize = INT32_MAX;  // positions and sizes of the stream interface are 32-bit
+constexpr int64_t ZeroChunkSize = 1 << 20;     // zeros written per call when reserving space
 
 uint32_t HandleNumber(HANDLE handle) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+}
+
+// Raises the OS errors "Failed to set file pointer for handle 0x0%x" and "Failed to set end of
+// file for handle 0x0%x".
+void SetFileEnd(HANDLE file, int64_t length) {
+    SetFilePointerChecked(file, length, FILE_BEGIN);
+    SetEndOfFileChecked(file);
+}
+
+// Writes zeros over [from, to) of the file at explicit offsets (the mapped stream does not use
+// the file pointer); returns ERROR_SUCCESS or the code of the failed write.
+DWORD WriteZeros(HANDLE file, int64_t from, int64_t to) {
+    const std::vector<char> zeros(static_cast<size_t>(std::min<int64_t>(ZeroChunkSize, to - from)), 0);
+    for (int64_t offset = from; offset < to;) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD count = static_cast<DWORD>(std::min<int64_t>(static_cast<int64_t>(zeros.size()), to - offset));
+        DWORD done = 0;
+        // An overlapped handle (ffOverlapped) completes the write later: wait for it.
+        if (!::WriteFile(file, zeros.data(), count, &done, &at) &&
+            (::GetLastError() != ERROR_IO_PENDING || !::GetOverlappedResult(file, &at, &done, TRUE)))
+            return ::GetLastError();
+        if (done == 0) return ERROR_DISK_FULL;
+        offset += done;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Makes the disk hold length bytes of the file, so that a mapping that extends the file to that
+// length can be written to; returns ERROR_SUCCESS or the error code (ERROR_DISK_FULL when the
+// space is not there), the file then keeping its length. A file already that long is left alone.
+//
+// A writable mapping extends its file without allocating the new pages (a sparse file under Wine
+// and wherever the file system allows one); a page the disk cannot hold then faults in the middle
+// of a copy into the view and ends the process. The allocation call reserves the space where the
+// system has one (not under Wine); elsewhere writing zeros does.
+DWORD ReserveFileSpace(HANDLE file, int64_t length) {
+    const int64_t size = GetFileSizeChecked(file);
+    if (size >= length) return ERROR_SUCCESS;
+    FILE_ALLOCATION_INFO info;
+    info.AllocationSize.QuadPart = length;
+    if (::SetFileInformationByHandle(file, FileAllocationInfo, &info, sizeof(info))) return ERROR_SUCCESS;
+    DWORD error = ::GetLastError();
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return error;
+    error = WriteZeros(file, size, length);
+    // Zeros written before the disk filled up are not the stream's: give the space back. Only
+    // when there are some: Wine fails to set a full disk's file end at its current place.
+    if (error != ERROR_SUCCESS && GetFileSizeChecked(file) > size) SetFileEnd(file, size);
+    return error;
 }
 
 }  // namespace
@@ -49,7 +101,7 @@ TMappedViewCache::TMappedViewCache(int shift, int maxViews, TMapViewEvent onMapV
 std::vector<int32_t> TMappedViewCache::ViewKeys() const {
     std::vector<int32_t> keys;
     if (Views)
-        for (const TIntegerViewEntry& entry : *Views) keys.push_back(entry.Key);
+        for (int32_t i = 0; i < Views->Count(); ++i) keys.push_back(Views->Item(i).Key);
     return keys;
 }
 
@@ -59,22 +111,23 @@ void* TMappedViewCache::GetView(int32_t& count, int64_t position, int64_t size) 
         throw EStreamError(Format("Cannot map view of mapped stream: Invalid position/size requested "
                                   "(position = %s, size = %s, stream size = %s)",
                                   {position, count, size}));
-    const int64_t first = position >> FShift;
-    const int64_t last = (position + count - 1) >> FShift;
+    const int32_t first = static_cast<int32_t>(position >> FShift);
+    const int32_t last = static_cast<int32_t>((position + count - 1) >> FShift);
     const int32_t offsetInView = static_cast<int32_t>(position & Mask);
     if (first < last) count = FViewSize - offsetInView;
 
-    if (!Views) Views = std::make_unique<TIntegerViewList>();
-    auto found = std::find_if(Views->begin(), Views->end(),
-                              [&](const TIntegerViewEntry& entry) { return entry.Key == first; });
-    if (found != Views->end()) {
-        if (found != Views->begin()) std::rotate(Views->begin(), found, found + 1);
-        return static_cast<char*>(Views->front().View.get()) + offsetInView;
+    if (!Views) Views = std::make_unique<TIntegerViewList>(lfOwnsViews);
+    const int32_t index = Views->IndexOf(first);
+    if (index >= 0) {
+        if (index > 0) Views->Move(index, 0);
+        return static_cast<char*>(Views->ViewAt(0)) + offsetInView;
     }
-    while (static_cast<int>(Views->size()) >= FMaxViews) Views->pop_back();
-    UniqueMappedView view(OnMapView(FViewSize, first << FShift));
-    Views->insert(Views->begin(), TIntegerViewEntry{static_cast<int32_t>(first), std::move(view)});
-    return static_cast<char*>(Views->front().View.get()) + offsetInView;
+    while (Views->Count() >= FMaxViews) Views->DeleteLast();
+    // OnMapView may clear the list (a growing stream drops its old mapping), so the list is
+    // touched again only once the new view is held.
+    UniqueMappedView view(OnMapView(FViewSize, static_cast<int64_t>(first) << FShift));
+    Views->Insert(0, first, view.get());
+    return static_cast<char*>(view.release()) + offsetInView;
 }
 
 int32_t TMappedViewCache::Read(void* buffer, int64_t& position, int64_t size, int32_t count) {
@@ -142,10 +195,8 @@ void TMappedFileStream::Close() {
     FClosed = true;
     try {
         CloseMapping();
-        if (FHandle.valid() && CutsBackOnClose() && GetFileSizeChecked(FHandle.get()) != FSize) {
-            SetFilePointerChecked(FHandle.get(), FSize, FILE_BEGIN);
-            SetEndOfFileChecked(FHandle.get());
-        }
+        if (FHandle.valid() && CutsBackOnClose() && GetFileSizeChecked(FHandle.get()) != FSize)
+            SetFileEnd(FHandle.get(), FSize);
         FCache.reset();
     } catch (...) {
         FCache.reset();
@@ -161,19 +212,40 @@ void TMappedFileStream::CloseMapping() {
 }
 
 void TMappedFileStream::EnsureMapping() {
-    const int64_t target = Writable() ? FCache->RoundUp(FSize) : FSize;
+    int64_t target = Writable() ? FCache->RoundUp(FSize) : FSize;
     if (FMappedSize < target) {
-        CloseMapping();
-        if ((FFlags & ffMappedSetEndOfFile) && CutsBackOnClose()) {
-            SetFilePointerChecked(FHandle.get(), target, FILE_BEGIN);
-            SetEndOfFileChecked(FHandle.get());
+        const int64_t needed = target;
+        // Each growth of the mapping costs a new mapping object and the loss of the cached views,
+        // so a stream that keeps growing grows by a doubling step. Only a stream that cuts its file
+        // back on close may run ahead of its size: any other would leave the excess on disk.
+        if (CutsBackOnClose()) {
+            FGrowthStep = FGrowthStep == 0 ? FCache->ViewSize() : std::min<int64_t>(2 * FGrowthStep, MappedStreamMaxGrowthStep);
+            target = std::max(target, std::min(FMappedSize + FGrowthStep, FCache->RoundUp(MaxStreamSize)));
         }
+        // The old mapping goes first: a file cannot be cut back (after a failed reservation)
+        // while a view of it is mapped. Should the growth fail, the next access maps the old
+        // length again.
+        CloseMapping();
+        if (Writable()) {
+            // A growth step that does not fit falls back to the views the size needs.
+            DWORD error = ReserveFileSpace(FHandle.get(), target);
+            if (error != ERROR_SUCCESS && target > needed) {
+                target = needed;
+                error = ReserveFileSpace(FHandle.get(), target);
+            }
+            if (error != ERROR_SUCCESS)
+                RaiseSystemError("Failed to reserve %s bytes of disk space for handle 0x0%x",
+                                 {target, HandleNumber(FHandle.get())}, error);
+        }
+        // (The zeros of a reservation may have put the end there already.)
+        if ((FFlags & ffMappedSetEndOfFile) && CutsBackOnClose() && GetFileSizeChecked(FHandle.get()) != target)
+            SetFileEnd(FHandle.get(), target);
     }
     if (FMapping.valid()) return;
     // A writable mapping larger than the file extends the file: the stream grows its file here.
     if (target > 0)
         FMapping.reset(CreateFileMappingChecked(FHandle.get(), Writable() ? PAGE_READWRITE : PAGE_READONLY, target));
-    FMappedSize = static_cast<int32_t>(target);
+    FMappedSize = target;
 }
 
 void* TMappedFileStream::MapView(int32_t count, int64_t offset) {
@@ -187,8 +259,15 @@ void* TMappedFileStream::MapView(int32_t count, int64_t offset) {
 
 void TMappedFileStream::SetSize64(int64_t size) {
     CM_ASSERT(Unit, size >= 0 && size <= MaxStreamSize);
+    const int64_t previous = FSize;
     FSize = size;
-    EnsureMapping();
+    try {
+        EnsureMapping();
+    } catch (...) {
+        // The file was not grown (a full disk): close must not cut it to a size never written.
+        FSize = previous;
+        throw;
+    }
 }
 
 void TMappedFileStream::SetSize(int32_t size) {
@@ -207,7 +286,16 @@ int32_t TMappedFileStream::Write(const void* buffer, int32_t count) {
     try {
         if (!Writable()) throw EStreamError("Cannot write to a read-only mapped file.");
         if (count <= 0) return 0;
-        if (FPosition + count > FSize) SetSize64(FPosition + count);
+        if (FPosition + count > FSize) {
+            try {
+                SetSize64(FPosition + count);
+            } catch (const EAssertionFailed&) {
+                throw;
+            } catch (...) {
+                // A growth that failed (a full disk) names the write like a failed copy does.
+                ReraiseWithContextFmt("Failed to write %s bytes at %s to mapped view", {count, FPosition});
+            }
+        }
         return FCache->Write(buffer, FPosition, FSize, count);
     } catch (const EAssertionFailed&) {
         throw;  // a programming error keeps its kind

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cm/Lists/TypedLists.h"
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/WinApi.h"
 #include "cm/StreamUtils/FileStream.h"
@@ -19,6 +20,10 @@ namespace cm {
 constexpr int MappedStreamViewShift = 18;
 constexpr int32_t MappedStreamViewSize = 1 << MappedStreamViewShift;
 constexpr int MappedStreamMaxViews = 2;
+// A growing stream that cuts its file back on close enlarges the file by one view at its first
+// growth and doubles the step at each further growth, up to this many bytes (a whole number of
+// views): a long write then recreates its mapping object a few dozen times instead of once per view.
+constexpr int32_t MappedStreamMaxGrowthStep = 64 * 1024 * 1024;
 
 // Creates a mapping object of maximumSize bytes over the file. Raises the OS error
 // "Failed to create file mapping for handle 0x<8 hex digits> (<maximumSize> bytes)".
@@ -26,14 +31,6 @@ HANDLE CreateFileMappingChecked(HANDLE file, DWORD protect, int64_t maximumSize)
 // Maps count bytes at offset. Raises the OS error
 // "Failed to map view of file mapping 0x0%x at position %d:%d (%d bytes)".
 void* MapViewChecked(HANDLE mapping, DWORD access, int64_t offset, int32_t count);
-
-// A list of mapped views keyed by view number, most recently used first; it owns its views and
-// unmaps a view when its entry is deleted.
-struct TIntegerViewEntry {
-    int32_t Key;
-    UniqueMappedView View;
-};
-using TIntegerViewList = std::vector<TIntegerViewEntry>;
 
 class TMappedViewCache {
 public:
@@ -58,7 +55,7 @@ public:
     // Unmaps every view. May run inside OnMapView (a growing stream drops its old mapping), so
     // the list itself stays.
     void Clear() {
-        if (Views) Views->clear();
+        if (Views) Views->Clear();
     }
 
     int Shift() const { return FShift; }
@@ -73,7 +70,9 @@ private:
     int32_t FViewSize;
     int32_t Mask;
     int FMaxViews;
-    std::unique_ptr<TIntegerViewList> Views;  // created on first use
+    // Keyed by view number, most recently used first; owns its views (lfOwnsViews), so deleting an
+    // entry unmaps its view. Created on first use.
+    std::unique_ptr<TIntegerViewList> Views;
 };
 
 class TMappedFileStream : public TFileStreamEx {
@@ -90,7 +89,11 @@ public:
     int32_t Read(void* buffer, int32_t count) override;
     // Grows the stream (and the file, in whole views) as needed. Raises "Failed to write to mapped
     // file: %s" + CR LF + the cause ("Cannot write to a read-only mapped file." among them); a
-    // size of 2^31 bytes or more is an assertion failure, raised unchanged.
+    // size of 2^31 bytes or more is an assertion failure, raised unchanged. The disk space of a
+    // growth is reserved before the mapping covers it: a disk that cannot hold it raises (under
+    // "Failed to write %s bytes at %s to mapped view") the OS error "Failed to reserve %s bytes of
+    // disk space for handle 0x0%x" with ERROR_DISK_FULL, leaving position, size and the bytes
+    // written before as they were.
     int32_t Write(const void* buffer, int32_t count) override;
     // No bounds check; returns the low 32 bits of the new position.
     int32_t Seek(int32_t offset, SeekOrigin origin) override;
@@ -109,7 +112,9 @@ public:
     bool Writable() const { return (FFlags & ffMappedWritable) != 0; }
     int64_t Position64() const { return FPosition; }
     int64_t Size64() const { return FSize; }
-    int32_t MappedSize() const { return FMappedSize; }
+    // The length the current mapping object covers (0 before the first mapping); while the stream
+    // grows this is RoundUp(Size) or more, by the growth step.
+    int64_t MappedSize() const { return FMappedSize; }
     HANDLE Mapping() const { return FMapping.get(); }
     TMappedViewCache& Cache() { return *FCache; }
 
@@ -122,7 +127,8 @@ private:
 
     int64_t FPosition = 0;
     int64_t FSize = 0;
-    int32_t FMappedSize = 0;
+    int64_t FMappedSize = 0;   // 64-bit: RoundUp of a size near 2^31 does not fit 32 bits
+    int64_t FGrowthStep = 0;   // the last growth of the mapping, 0 before the first
     UniqueHandle FMapping;
     std::unique_ptr<TMappedViewCache> FCache;
     bool FClosed = false;

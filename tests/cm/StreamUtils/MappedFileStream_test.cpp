@@ -43,6 +43,64 @@ TEST_F(MappedFileStreamTest, SmallWriteGrowsTheFileByAWholeViewAndCloseCutsItBac
     }
 }
 
+// A stream that keeps growing enlarges its mapping (and file) by 1, 2, 4 ... views up to 64 MB a
+// step; one that never cuts its file back grows by single views, as that excess stays on disk.
+TEST_F(MappedFileStreamTest, GrowthStepDoublesUpToItsCapAndCloseCutsTheExcess) {
+    const int64_t view = MappedStreamViewSize;
+    struct Case {
+        const char* name;
+        uint16_t mode;
+        uint16_t flags;
+        std::vector<int64_t> stepsInViews;  // the growth of the mapping at each SetSize past its end
+        int64_t lengthAfterClose;           // -1: the logical size
+    };
+    const Case cases[] = {
+        {"cut back on close", fmCreate, 0, {1, 2, 4, 8, 16, 32, 64, 128, 256, 256, 256}, -1},
+        {"end of file set explicitly", fmCreate, ffMappedSetEndOfFile, {1, 2, 4, 8}, -1},
+        {"never cut back", fmOpenReadWrite | fmShareDenyWrite, ffMappedNoInitialSize, {1, 1, 1}, 3 * view},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Path("step.bin");
+        WriteBytes(path, "");
+        int64_t size = 0;
+        {
+            TMappedFileStream stream(path, c.mode, c.flags);
+            for (int64_t step : c.stepsInViews) {
+                const int64_t before = stream.MappedSize();
+                size = before + 1;
+                stream.SetSize(static_cast<int32_t>(size));
+                EXPECT_EQ(stream.MappedSize() - before, step * view) << "at size " << size;
+                EXPECT_EQ(FileLength(path), stream.MappedSize());
+            }
+            // A jump past the step maps just as far as the size needs.
+            if (c.lengthAfterClose < 0) {
+                size = stream.MappedSize() + 300 * view + 5;
+                stream.SetSize(static_cast<int32_t>(size));
+                EXPECT_EQ(stream.MappedSize(), size - 5 + view);
+            }
+            stream.Seek(-3, soEnd);
+            stream.WriteBuffer("end", 3);
+            stream.Close();
+        }
+        EXPECT_EQ(FileLength(path), c.lengthAfterClose < 0 ? size : c.lengthAfterClose);
+    }
+}
+
+TEST_F(MappedFileStreamTest, MappingNearTheLargestSizeIsMadeOnce) {
+    const std::string path = Path("huge.bin");
+    TMappedFileStream stream(path, fmCreate);
+    stream.SetSize(INT32_MAX - 10);
+    EXPECT_EQ(stream.MappedSize(), int64_t{1} << 31);
+    stream.Seek(0, soBeginning);
+    stream.WriteBuffer("x", 1);
+    stream.SetSize(INT32_MAX);
+    EXPECT_EQ(stream.Cache().ViewKeys(), Keys{0}) << "the mapping was made again";
+    stream.SetSize(10);
+    stream.Close();
+    EXPECT_EQ(FileLength(path), 10);
+}
+
 TEST_F(MappedFileStreamTest, LongSequentialWriteRoundTrips) {
     const std::string path = Path("long.bin");
     const std::string data = Pattern(600000);
