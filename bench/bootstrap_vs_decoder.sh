@@ -54,11 +54,15 @@ trap '"$root/cmake/wine-server.sh" stop' EXIT
 now() { date +%s.%N; }
 ratios=()
 for i in $(seq 1 "$rounds"); do
+  # Each timed run starts with no dirty pages of the other run still being written back.
+  sync
   t0=$(now); wine launch.exe bench.exe </dev/null >/dev/null 2>launch.err; t1=$(now)
   grep -q 'exit code: 0' launch.err || { echo "bootstrap run failed: $(cat launch.err)" >&2; exit 1; }
   rm -f out.pak
+  sync
   t2=$(now); wine launch.exe lzma.exe d Setup.lzma out.pak </dev/null >/dev/null 2>launch.err; t3=$(now)
   grep -q 'exit code: 0' launch.err || { echo "decoder run failed: $(cat launch.err)" >&2; exit 1; }
+  rm -f out.pak  # the bootstrap removes its own files within its run
   boot=$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}'); dec=$(awk -v a="$t2" -v b="$t3" 'BEGIN {print b - a}')
   r=$(awk -v a="$boot" -v b="$dec" 'BEGIN {print a / b}')
   printf 'round %d: bootstrap %.2f s, decoder %.2f s, ratio %.3f\n' "$i" "$boot" "$dec" "$r" >&2
