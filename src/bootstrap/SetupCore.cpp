@@ -100,7 +100,7 @@ SetupMetadata ParseSetupMetadata(const std::string& record) {
 int32_t SetupCore::Run() {
     int32_t exitCode = 0;
     try {
-        Console = LoadedImageSubsystem(GetModuleHandleA(nullptr)) == SubsystemWindowsConsole;
+        Console = LoadedImageSubsystem(Module) == SubsystemWindowsConsole;
         try {
             if (Console) {
                 WriteStdOut("Please wait...");
