@@ -31,3 +31,20 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 echo "install-deps: all packages present"
+
+# Sources installed from the npm registry into build/deps (git-ignored, never committed):
+#   lzo - its bundled minilzo sources make MiniLZO.dll (src/codecs/minilzo). Scripts are ignored:
+#         the package's own install step builds a Node binding we do not use.
+REPO_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+DEPS_DIR="$REPO_DIR/build/deps"
+LZO_NPM_VERSION=0.4.11
+if ! command -v npm >/dev/null 2>&1; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
+fi
+if [ "$(node -p "try{require('$DEPS_DIR/node_modules/lzo/package.json').version}catch(e){''}" 2>/dev/null)" != "$LZO_NPM_VERSION" ]; then
+  mkdir -p "$DEPS_DIR"
+  npm install --prefix "$DEPS_DIR" --ignore-scripts --no-audit --no-fund --loglevel=error "lzo@$LZO_NPM_VERSION"
+fi
+echo "install-deps: npm sources present in $DEPS_DIR"

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bootstrap/Resources.h"
+#include "cm/ModuleExp/ModuleExp.h"
 #include "cm/Objects.h"
 #include "cm/StreamUtils/FileStream.h"
 #include "cm/StreamUtils/MappedFileStream.h"
@@ -14,60 +15,6 @@ namespace {
 constexpr const char* TempDirectoryPrefix = "Tavrel_Setup_";
 constexpr uint32_t DecoderOptions = cm::HideWindow | cm::NewConsole | cm::NoErrorDialogs;  // 0x40009
 constexpr int ConsoleEraseWidth = 78;
-
-// Offsets inside a PE image: the DOS header's pointer to the NT headers, and the subsystem
-// field behind the signature (4 bytes) and the file header (20 bytes).
-constexpr size_t DosLfanewOffset = 0x3C;
-constexpr size_t SubsystemOffsetInNtHeaders = 4 + 20 + 68;
-
-// Reads the subsystem field of the image loaded at module. Raises
-// "Invalid module at base address 0x%x" with the cause on the next line.
-uint16_t LoadedImageSubsystem(HMODULE module) {
-    const auto* base = reinterpret_cast<const uint8_t*>(module);
-    try {
-        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-        if (dos->e_magic != IMAGE_DOS_SIGNATURE) throw cm::Exception("Invalid DOS signature");
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-        if (nt->Signature != IMAGE_NT_SIGNATURE) throw cm::Exception("Invalid PE signature");
-        return nt->OptionalHeader.Subsystem;
-    } catch (...) {
-        cm::ReraiseWithContextFmt("Invalid module at base address 0x%x", {reinterpret_cast<uintptr_t>(module)});
-    }
-}
-
-// Rewrites the subsystem field of the executable file in place (the only two bytes that change).
-void SetFileImageSubsystem(const std::string& path, uint16_t subsystem) {
-    try {
-        cm::UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) cm::RaiseLastSystemError("Cannot open file '%s'", {path});
-        auto readAt = [&](int64_t offset, void* buffer, DWORD size) {
-            cm::SetFilePointerChecked(file.get(), offset, FILE_BEGIN);
-            DWORD got = 0;
-            if (!ReadFile(file.get(), buffer, size, &got, nullptr) || got != size)
-                throw cm::Exception("Invalid executable image (file too short)");
-        };
-        IMAGE_DOS_HEADER dos;
-        readAt(0, &dos, sizeof dos);
-        if (dos.e_magic != IMAGE_DOS_SIGNATURE) throw cm::Exception("Invalid DOS signature");
-        uint32_t ntOffset = static_cast<uint32_t>(dos.e_lfanew);
-        uint32_t signature = 0;
-        readAt(ntOffset, &signature, sizeof signature);
-        if (signature != IMAGE_NT_SIGNATURE) throw cm::Exception("Invalid PE signature");
-        uint16_t magic = 0;
-        readAt(int64_t(ntOffset) + 4 + 20, &magic, sizeof magic);
-        if (magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC && magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
-            throw cm::Exception("Invalid optional header");
-        // The subsystem sits at the same offset in PE32 and PE32+ optional headers.
-        cm::SetFilePointerChecked(file.get(), int64_t(ntOffset) + SubsystemOffsetInNtHeaders, FILE_BEGIN);
-        DWORD written = 0;
-        if (!WriteFile(file.get(), &subsystem, sizeof subsystem, &written, nullptr) || written != sizeof subsystem)
-            cm::RaiseLastSystemError("Failed to write to file '%s'", {path});
-        cm::CloseHandleChecked(file.release());
-    } catch (...) {
-        cm::ReraiseWithContextFmt("Failed to load image from file: %s", {path});
-    }
-}
 
 void WriteStdOut(std::string_view text) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -100,7 +47,8 @@ SetupMetadata ParseSetupMetadata(const std::string& record) {
 int32_t SetupCore::Run() {
     int32_t exitCode = 0;
     try {
-        Console = LoadedImageSubsystem(Module) == SubsystemWindowsConsole;
+        // A bad own header fails loudly: nothing else could be trusted either.
+        Console = cm::TModuleExplorer::CreateForModule(Module, true)->Subsystem() == cm::ImageSubsystemWindowsConsole;
         try {
             if (Console) {
                 WriteStdOut("Please wait...");
@@ -121,7 +69,12 @@ int32_t SetupCore::Run() {
 
             Extract();
             CutSetupExecutable();
-            if (Console) SetFileImageSubsystem(SetupExePath, SubsystemWindowsConsole);
+            if (Console) {
+                // The setup shares the console build's console: make it a console program too.
+                auto explorer = cm::TModuleExplorer::CreateForFile(SetupExePath, cm::emFileCopy);
+                explorer->SetConsoleSubsystem();
+                explorer->SaveImageToFile(SetupExePath);
+            }
             StepProgress();
 
             std::string commandLine = BuildSetupCommandLine();

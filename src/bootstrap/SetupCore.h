@@ -13,10 +13,6 @@ namespace bootstrap {
 // Exit code after a failure reported as a fatal error.
 constexpr int32_t FatalExitCode = 6;
 
-// Image subsystem values of the PE optional header.
-constexpr uint16_t SubsystemWindowsGui = 2;
-constexpr uint16_t SubsystemWindowsConsole = 3;
-
 // The setup metadata record (resource 1001): little-endian, no padding.
 struct SetupMetadata {
     int32_t ExeSize = 0;     // length of the setup executable at the tail of Setup.pak

@@ -1,0 +1,340 @@
+// cm/RealTimeCompressStreams: blocks, parts and whole runs (see RealTimeCompressStreams.h).
+#include "cm/RealTimeCompressStreams/RealTimeCompressStreams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "cm/Objects/Format.h"
+#include "cm/RealTimeCompressStreams/CompressCodecs.h"
+#include "cm/StreamUtils/StreamUtils.h"
+
+namespace cm {
+
+namespace {
+
+constexpr const char* Unit = "cm/RealTimeCompressStreams";
+constexpr char WrittenSignature[4] = {'s', 'd', 'c', '2'};
+constexpr int32_t QuickLzShortHeaderSize = 3;
+constexpr int32_t QuickLzLongHeaderSize = 9;
+constexpr uint8_t QuickLzLongHeaderFlag = 0x02;
+
+int32_t LoadInt32(const void* p) {
+    int32_t value;
+    std::memcpy(&value, p, 4);
+    return value;
+}
+
+void StoreInt32(void* p, int32_t value) { std::memcpy(p, &value, 4); }
+
+[[noreturn]] void RaiseLzoError(const char* operation, int32_t code) {
+    const char* text = nullptr;
+    switch (code) {
+        case -1: text = "Unspecified error."; break;
+        case -2: text = "Out of memory."; break;
+        case -4: text = "Input overrun. Data is corrupted."; break;
+        case -5: text = "Output overrun. Data is corrupted."; break;
+        case -6: text = "Buffer overrun. Data is corrupted."; break;
+        case -7: text = "EOF not found. Data is corrupted."; break;
+        case -8: text = "Input underrun. Data is corrupted."; break;
+    }
+    if (text)
+        throw Exception(std::string(operation) + " error: " + text);
+    throw Exception(Format("%s error: An unknown error has occurred (%d).", {operation, code}));
+}
+
+[[noreturn]] void RaiseUnknownFormat(int32_t formatId) {
+    throw Exception(Format("Unknown compression format (%d)", {formatId}));
+}
+
+// Checks a QuickLZ block's own header against the room it has: the header must lie within
+// available bytes, its total size too, and it must announce expected decompressed bytes. The
+// codec trusts its header, so this keeps it inside the block and the output buffer.
+void CheckQuickLzHeader(const uint8_t* block, int32_t available, int32_t expected) {
+    if (available < 1)
+        throw Exception("Decompression error: Input buffer is smaller than expected.");
+    const bool longHeader = (block[0] & QuickLzLongHeaderFlag) != 0;
+    const int32_t headerSize = longHeader ? QuickLzLongHeaderSize : QuickLzShortHeaderSize;
+    if (available < headerSize)
+        throw Exception("Decompression error: Input buffer is smaller than expected.");
+    const int64_t total = longHeader ? static_cast<uint32_t>(LoadInt32(block + 1)) : block[1];
+    const int64_t decompressed = longHeader ? static_cast<uint32_t>(LoadInt32(block + 5)) : block[2];
+    if (total < headerSize || total > available)
+        throw Exception("Decompression error: Input buffer is smaller than expected.");
+    if (decompressed != expected)
+        throw Exception("Decompression error: Output buffer size mismatch.");
+}
+
+int32_t CheckedEnd(int32_t position, int64_t count) {
+    const int64_t end = static_cast<int64_t>(position) + count;
+    if (end > INT32_MAX)
+        throw Exception("Compression error: Output stream has grown larger than expected.");
+    return static_cast<int32_t>(end);
+}
+
+}  // namespace
+
+int32_t WorstCaseBlockSize(int32_t n, int32_t formatId) {
+    CM_ASSERT(Unit, n >= 0);
+    CM_ASSERT(Unit, formatId >= cfMiniLzo && formatId <= cfQuickLz131);
+    int64_t size = n;
+    switch (formatId) {
+        case cfMiniLzo: size += 16 * ((static_cast<int64_t>(n) + 1023) / 1024) + 4; break;
+        case cfQuickLz: size += 36004; break;
+        case cfNone: size += 4; break;
+        case cfQuickLz131: size += 404; break;
+    }
+    CM_ASSERT(Unit, size <= INT32_MAX);
+    return static_cast<int32_t>(size);
+}
+
+int64_t WorstCaseCompressedSize(int32_t n, int32_t formatId) {
+    CM_ASSERT(Unit, n >= 0);
+    return WorstCaseBlockSize(n % CompressPartSize, formatId) +
+           static_cast<int64_t>(n / CompressPartSize) * (WorstCaseBlockSize(CompressPartSize, formatId) + CompressPartPrefixSize) +
+           CompressPartPrefixSize;
+}
+
+// ---- Compression --------------------------------------------------------------------------------
+
+void CompressBlock(const void* data, int32_t count, void* out, int32_t formatId, int32_t& outSize) {
+    const int32_t capacity = outSize;
+    const int32_t worst = WorstCaseBlockSize(count, formatId);
+    if (capacity < worst)
+        throw Exception(Format("Compression error: Output buffer is too small. %d provided, %d required.", {capacity, worst}));
+    auto* block = static_cast<uint8_t*>(out);
+    const auto* source = static_cast<const uint8_t*>(data);
+    StoreInt32(block, count);
+    if (count == 0) {
+        outSize = CompressBlockPrefixSize;
+        return;
+    }
+    int64_t produced = 0;
+    switch (formatId) {
+        case cfMiniLzo: {
+            codecs::EnsureMiniLzo();
+            alignas(8) uint8_t work[CompressWorkAreaSize];
+            uint32_t length = 0;
+            const int32_t r = codecs::MiniLzoCompress(source, static_cast<uint32_t>(count), block + 4, length, work);
+            if (r != 0)
+                RaiseLzoError("Compression", r);
+            produced = length;
+            break;
+        }
+        case cfQuickLz:
+            try {
+                codecs::EnsureQuickLz();
+                produced = codecs::QuickLzCompress(source, block + 4, count, capacity - CompressBlockPrefixSize);
+                if (produced == 0)
+                    throw Exception("QuickLZ 1.20 compression has returned an unspecified error");
+            } catch (...) {
+                ReraiseWithContext("QuickLZ 1.20 compression has failed");
+            }
+            break;
+        case cfQuickLz131:
+            try {
+                codecs::EnsureQuickLz131();
+                alignas(8) uint8_t work[CompressWorkAreaSize];
+                produced = codecs::QuickLz131Compress(source, block + 4, count, capacity - CompressBlockPrefixSize, work);
+                if (produced == 0)
+                    throw Exception("QuickLZ 1.31 compression has returned an unspecified error");
+            } catch (...) {
+                ReraiseWithContext("QuickLZ 1.31 compression has failed");
+            }
+            break;
+        default:
+            RaiseUnknownFormat(formatId);
+    }
+    if (produced < 0 || produced + CompressBlockPrefixSize > capacity)
+        throw Exception("Compression error: Output buffer overrun.");
+    outSize = static_cast<int32_t>(produced) + CompressBlockPrefixSize;
+}
+
+int32_t CompressToStream(const void* data, int32_t count, TStream& dest, int32_t formatId) {
+    const int32_t worst = WorstCaseBlockSize(count, formatId);
+    int32_t blockSize = worst;
+    if (IsMemoryStream(dest)) {
+        // In place: the block is written straight into the stream's memory, then the stream is
+        // cut back to its end (never below what it held before).
+        const int32_t position = dest.Position();
+        const int32_t oldSize = dest.Size();
+        EnsureStreamSize(dest, CheckedEnd(position, worst));
+        try {
+            CompressBlock(data, count, StreamMemory(dest, true), formatId, blockSize);
+        } catch (...) {
+            dest.SetSize(oldSize);  // a failed block leaves the stream as it was
+            dest.SetPosition(position);
+            throw;
+        }
+        dest.SetSize(std::max(oldSize, position + blockSize));
+        dest.SetPosition(position + blockSize);
+    } else {
+        std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(worst)]);
+        CompressBlock(data, count, buffer.get(), formatId, blockSize);
+        dest.WriteBuffer(buffer.get(), blockSize);
+    }
+    return blockSize;
+}
+
+int32_t CompressPart(TStream& source, int32_t count, TStream& dest, int32_t formatId) {
+    CM_ASSERT(Unit, count >= 0);
+    const int32_t position = source.Position();
+    if (static_cast<int64_t>(source.Size()) < static_cast<int64_t>(position) + count)
+        throw Exception("Compression error: Input buffer is smaller than expected.");
+    if (IsMemoryStream(source)) {
+        const int32_t blockSize = CompressToStream(StreamMemory(source, true), count, dest, formatId);
+        source.SetPosition(position + count);
+        return blockSize;
+    }
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(count) + 1]);
+    source.ReadBuffer(buffer.get(), count);
+    return CompressToStream(buffer.get(), count, dest, formatId);
+}
+
+int32_t CompressStream(TStream& source, int32_t count, TStream& dest, int32_t formatId) {
+    CM_ASSERT(Unit, count >= 0);
+    TCompressHeader header{};
+    std::memcpy(header.Signature, WrittenSignature, 4);
+    header.FormatId = static_cast<uint8_t>(formatId);
+    header.TotalSize = count;
+    const int32_t start = dest.Position();
+    dest.WriteBuffer(&header, CompressHeaderSize);
+    if (count == 0)
+        return CompressHeaderSize;
+    const int64_t limit = dest.Position() + WorstCaseCompressedSize(count, formatId);
+    // A memory stream is grown once to the worst case and cut back at the end, rather than grown
+    // and cut at every part, which would reallocate (and may move) its block each time.
+    const bool presized = IsMemoryStream(dest);
+    const int32_t oldSize = presized ? dest.Size() : 0;
+    if (presized)
+        EnsureStreamSize(dest, CheckedEnd(dest.Position(), WorstCaseCompressedSize(count, formatId)));
+    int32_t written = dest.Position();  // end of what the run has written so far
+    try {
+        for (int32_t remaining = count; remaining > 0;) {
+            const int32_t n = std::min(remaining, CompressPartSize);
+            const int32_t lengthPosition = dest.Position();
+            const int32_t placeholder = -1;
+            dest.WriteBuffer(&placeholder, 4);
+            written = dest.Position();
+            const int32_t blockSize = CompressPart(source, n, dest, formatId);
+            dest.SetPosition(lengthPosition);
+            dest.WriteBuffer(&blockSize, 4);
+            dest.SetPosition(CheckedEnd(dest.Position(), blockSize));
+            written = dest.Position();
+            remaining -= n;
+        }
+    } catch (...) {
+        if (presized)
+            dest.SetSize(std::max(oldSize, written));
+        throw;
+    }
+    if (presized)
+        dest.SetSize(std::max(oldSize, written));
+    dest.SetPosition(written);
+    if (dest.Position() > limit)
+        throw Exception("Compression error: Output stream has grown larger than expected.");
+    return dest.Position() - start;
+}
+
+// ---- Decompression ------------------------------------------------------------------------------
+
+int32_t DecompressBlock(const void* block, int32_t blockSize, void* out, int32_t formatId, int32_t outCapacity) {
+    if (blockSize < CompressBlockPrefixSize)
+        throw Exception("Decompression error: Input buffer is smaller than expected.");
+    const auto* data = static_cast<const uint8_t*>(block);
+    const int32_t expected = LoadInt32(data);
+    if (expected < 0)
+        throw Exception("Decompression error: Invalid source block size.");
+    if (outCapacity < expected)
+        throw Exception(Format("Decompression error: Output buffer is too small. %d provided, %d required.", {outCapacity, expected}));
+    if (expected == 0)
+        return 0;
+    const uint8_t* payload = data + CompressBlockPrefixSize;
+    const int32_t payloadSize = blockSize - CompressBlockPrefixSize;
+    auto* output = static_cast<uint8_t*>(out);
+    int64_t produced = 0;
+    switch (formatId) {
+        case cfMiniLzo: {
+            codecs::EnsureMiniLzo();
+            // The safe decompressor checks every read against payloadSize and every write against
+            // the capacity it is given.
+            uint32_t length = static_cast<uint32_t>(outCapacity);
+            const int32_t r = codecs::MiniLzoDecompressSafe(payload, static_cast<uint32_t>(payloadSize), output, length);
+            if (r != 0)
+                RaiseLzoError("Decompression", r);
+            produced = length;
+            break;
+        }
+        case cfQuickLz:
+            try {
+                codecs::EnsureQuickLz();
+                CheckQuickLzHeader(payload, payloadSize, expected);
+                produced = codecs::QuickLzDecompress(payload, payloadSize, output, outCapacity);
+            } catch (...) {
+                ReraiseWithContext("QuickLZ 1.20 decompression has failed");
+            }
+            break;
+        case cfQuickLz131:
+            try {
+                codecs::EnsureQuickLz131();
+                CheckQuickLzHeader(payload, payloadSize, expected);
+                alignas(8) uint8_t scratch[QuickLz131DecompressScratchSize];
+                produced = codecs::QuickLz131Decompress(payload, payloadSize, output, outCapacity, scratch);
+            } catch (...) {
+                ReraiseWithContext("QuickLZ 1.31 decompression has failed");
+            }
+            break;
+        default:
+            RaiseUnknownFormat(formatId);
+    }
+    if (produced != expected)
+        throw Exception("Decompression error: Output buffer size mismatch.");
+    return expected;
+}
+
+int32_t DecompressToStream(const void* block, int32_t blockSize, TStream& dest, int32_t formatId) {
+    if (blockSize < CompressBlockPrefixSize)
+        throw Exception("Decompression error: Input buffer is smaller than expected.");
+    const int32_t expected = LoadInt32(block);
+    if (expected < 0)
+        throw Exception("Decompression error: Invalid source block size.");
+    if (IsMemoryStream(dest)) {
+        const int32_t position = dest.Position();
+        if (static_cast<int64_t>(position) + expected > INT32_MAX)
+            throw Exception("Decompression error: Output buffer is too small.");
+        EnsureStreamSize(dest, position + expected);
+        DecompressBlock(block, blockSize, StreamMemory(dest, true), formatId, expected);
+        dest.SetPosition(position + expected);
+    } else {
+        std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(expected) + 1]);
+        DecompressBlock(block, blockSize, buffer.get(), formatId, expected);
+        dest.WriteBuffer(buffer.get(), expected);
+    }
+    return expected;
+}
+
+int32_t DecompressPart(TStream& source, int32_t spanSize, TStream& dest, int32_t formatId) {
+    int32_t length = 0;
+    source.ReadBuffer(&length, 4);
+    if (length < CompressBlockPrefixSize || length > spanSize - CompressPartPrefixSize)
+        throw Exception("Decompression error: Part has an invalid source block size.");
+    const int32_t position = source.Position();
+    if (static_cast<int64_t>(source.Size()) < static_cast<int64_t>(position) + length)
+        throw Exception("Decompression error: Input buffer is smaller than expected.");
+    if (IsMemoryStream(source)) {
+        const int32_t produced = DecompressToStream(StreamMemory(source, true), length, dest, formatId);
+        source.SetPosition(position + length);
+        return produced;
+    }
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(length)]);
+    source.ReadBuffer(buffer.get(), length);
+    return DecompressToStream(buffer.get(), length, dest, formatId);
+}
+
+// ---- Codec loading ------------------------------------------------------------------------------
+
+void LoadMiniLzo() { codecs::EnsureMiniLzo(); }
+void LoadQuickLz() { codecs::EnsureQuickLz(); }
+void LoadQuickLz131() { codecs::EnsureQuickLz131(); }
+
+}  // namespace cm
