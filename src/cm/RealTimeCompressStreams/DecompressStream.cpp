@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "cm/RealTimeCompressStreams/RealTimeCompressStreams.h"
+#include "cm/StreamUtils/PointerStream.h"
 
 namespace cm {
 
@@ -71,6 +72,17 @@ void TDecompressStream::Open() {
     FSize = header.TotalSize;
 }
 
+int32_t TDecompressStream::PartSize(int32_t index) {
+    return (index + 1 < FPartMap.Count() ? FPartMap.KeyAt(index + 1) : FSize) - FPartMap.KeyAt(index);
+}
+
+// Positions Source at part index and returns the bytes of Source that part may occupy.
+int32_t TDecompressStream::SeekPart(int32_t index) {
+    const int32_t position = FPartMap.ValueAt(index);
+    FSource->SetPosition(position);
+    return index + 1 < FPartMap.Count() ? FPartMap.ValueAt(index + 1) - position : FSourceSize - position;
+}
+
 TVirtualStream& TDecompressStream::GetPart(int32_t index) {
     if (TVirtualStream* cached = FBlocks.ObjectOf(index))
         return *cached;
@@ -85,15 +97,23 @@ TVirtualStream& TDecompressStream::GetPart(int32_t index) {
     }
     if (!part)
         part = std::make_unique<TVirtualStream>(0);
-    const int32_t position = FPartMap.ValueAt(index);
-    const int32_t span = index + 1 < FPartMap.Count() ? FPartMap.ValueAt(index + 1) - position : FSourceSize - position;
-    FSource->SetPosition(position);
+    const int32_t span = SeekPart(index);
     part->SetPosition(0);
     const int32_t produced = DecompressPart(*FSource, span, *part, FHeader.FormatId);
     if (part->Size() != produced)
         part->SetSize(produced);
     FBlocks.Insert(0, index, part.get());
     return *part.release();
+}
+
+// The part goes through DecompressPart, as a cached one does, into a fixed-size stream over out:
+// a block announcing more than size bytes fails with "Stream write error" before anything is
+// written past out + size.
+void TDecompressStream::DecompressPartInto(int32_t index, void* out, int32_t size) {
+    const int32_t span = SeekPart(index);
+    TPointerStream dest(out, size);
+    if (DecompressPart(*FSource, span, dest, FHeader.FormatId) != size)
+        throw Exception("Decompression error: Output buffer size mismatch.");
 }
 
 int32_t TDecompressStream::Read(void* buffer, int32_t count) {
@@ -107,12 +127,21 @@ int32_t TDecompressStream::Read(void* buffer, int32_t count) {
         --index;
     auto* out = static_cast<uint8_t*>(buffer);
     for (int32_t left = count; left > 0; ++index) {
-        TVirtualStream& part = GetPart(index);
         const int32_t offset = FPosition - FPartMap.KeyAt(index);
         CM_ASSERT(Unit, offset >= 0);
-        CM_ASSERT(Unit, part.Size() - offset > 0);
-        const int32_t n = std::min(left, part.Size() - offset);
-        std::memcpy(out, static_cast<const uint8_t*>(part.Memory()) + offset, static_cast<size_t>(n));
+        int32_t n = PartSize(index);
+        TVirtualStream* part = FBlocks.ObjectOf(index);
+        if (offset == 0 && left >= n && part == nullptr) {
+            // The whole part is wanted and not cached: no copy out of a cached block, and the
+            // cache keeps what it held.
+            DecompressPartInto(index, out, n);
+        } else {
+            if (part == nullptr)
+                part = &GetPart(index);
+            CM_ASSERT(Unit, part->Size() - offset > 0);
+            n = std::min(left, part->Size() - offset);
+            std::memcpy(out, static_cast<const uint8_t*>(part->Memory()) + offset, static_cast<size_t>(n));
+        }
         FPosition += n;
         out += n;
         left -= n;

@@ -100,7 +100,13 @@ public:
     TDecompressStream& operator=(const TDecompressStream&) = delete;
 
     // Reads from Position, clipped to Size; returns the bytes read (0 at or beyond the end).
-    // Raises when a part fails to decompress (that part is not cached).
+    // A part the request covers whole, from its first byte, and that is not cached is
+    // decompressed straight into buffer and left uncached; the cache is neither consulted for it
+    // nor changed. Other parts are read through the cache (a cached part is copied from it).
+    // Raises when a part fails to decompress (that part is not cached); Position is then left at
+    // the first byte not delivered, the bytes of buffer before it hold the data, those from it to
+    // the end of the clipped count are unspecified (a part decompressed straight into buffer may
+    // be partly written), and nothing beyond the clipped count is written.
     int32_t Read(void* buffer, int32_t count) override;
     // Raises "Cannot write to decompressed stream.".
     int32_t Write(const void* buffer, int32_t count) override;
@@ -121,7 +127,13 @@ public:
 
 private:
     void Open();
+    // Uncompressed bytes of part index, from PartMap.
+    int32_t PartSize(int32_t index);
+    int32_t SeekPart(int32_t index);
+    // Returns part index from the cache, decompressing it into the cache first when missing.
     TVirtualStream& GetPart(int32_t index);
+    // Decompresses part index, of size bytes, into out; raises when it makes another count.
+    void DecompressPartInto(int32_t index, void* out, int32_t size);
 
     TCompressHeader FHeader{};
     TStream* FSource;

@@ -252,12 +252,75 @@ TEST_F(DecompressStreamTest, ReadsAcrossPartsWithOneCachedBlock) {
 
 TEST_F(DecompressStreamTest, KeepsUpToMaxCachedBlocksMostRecentFirst) {
     TDecompressStream stream(compressed.get(), -1, false, 2);
-    Bytes all(5000000);
-    ASSERT_EQ(stream.Read(all.data(), 5000000), 5000000);
-    EXPECT_EQ(all, data);
+    EXPECT_EQ(ReadAll(stream, 999999), data);  // no read covers a whole part
     EXPECT_EQ(stream.CachedBlockCount(), 2);
     EXPECT_EQ(stream.MostRecentBlock(), 2);
     EXPECT_EQ(MessageOf([&] { stream.Write("x", 1); }), "Cannot write to decompressed stream.");
+}
+
+// A read covering a whole uncached part from its first byte decompresses it straight into the
+// caller's buffer and leaves the cache as it was; the rest of the read goes through the cache.
+TEST_F(DecompressStreamTest, WholePartsBypassTheCache) {
+    constexpr int32_t P = CompressPartSize;
+    struct Case {
+        const char* name;
+        int32_t warmPart;  // read one byte of this part first (-1: none)
+        int32_t start, count;
+        int32_t cached, mostRecent;  // cache afterwards, MaxCachedBlocks = 2
+    } cases[] = {
+        {"whole stream", -1, 0, 5000000, 0, -1},
+        {"one whole part", -1, P, P, 0, -1},
+        {"last part to the end", -1, 2 * P, 5000000 - 2 * P, 0, -1},
+        {"one byte short of a part", -1, 0, P - 1, 1, 0},
+        {"whole part and the next one's head", -1, 0, P + 10, 1, 1},
+        {"tail, whole part, head", -1, P - 100, P + 200, 2, 2},
+        {"cached part is copied, cache kept", 1, 0, 5000000, 1, 1},
+        {"clipped at the end", -1, 2 * P, 5000000, 0, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TDecompressStream stream(compressed.get(), -1, false, 2);
+        Bytes buffer(static_cast<size_t>(c.count));
+        if (c.warmPart >= 0) {
+            stream.Seek(c.warmPart * P, soBeginning);
+            ASSERT_EQ(stream.Read(buffer.data(), 1), 1);
+        }
+        const int32_t expected = std::min(c.count, 5000000 - c.start);
+        stream.Seek(c.start, soBeginning);
+        ASSERT_EQ(stream.Read(buffer.data(), c.count), expected);
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + expected),
+                  Bytes(data.begin() + c.start, data.begin() + c.start + expected));
+        EXPECT_EQ(stream.Position(), c.start + expected);
+        EXPECT_EQ(stream.CachedBlockCount(), c.cached);
+        EXPECT_EQ(stream.MostRecentBlock(), c.mostRecent);
+    }
+}
+
+// A corrupt part read straight into the buffer fails like a cached one, is not cached, leaves
+// Position at its first byte, the bytes before it delivered and nothing past the clipped count
+// written.
+TEST_F(DecompressStreamTest, CorruptWholePartFails) {
+    constexpr int32_t P = CompressPartSize;
+    const int32_t second = 12 + 4 + Int32At(compressed->Memory(), 12);
+    const int32_t length = Int32At(compressed->Memory(), second);
+    // A codec output of zero bytes is one endless literal-run length for LZO: it runs out of input.
+    std::memset(static_cast<uint8_t*>(compressed->Memory()) + second + 8, 0, static_cast<size_t>(length - 4));
+    TDecompressStream stream(compressed.get(), -1, false, 1);
+    Bytes buffer(5000000 + 16, 0xA5);
+    const char* message = "Decompression error: Input overrun. Data is corrupted.";
+    EXPECT_EQ(MessageOf([&] { stream.Read(buffer.data(), 5000000 + 16); }), message);
+    EXPECT_EQ(stream.Position(), P);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + P), Bytes(data.begin(), data.begin() + P));
+    EXPECT_EQ(Bytes(buffer.end() - 16, buffer.end()), Bytes(16, 0xA5));
+    EXPECT_EQ(stream.CachedBlockCount(), 0);
+
+    // Tried again on the next read, whole or in part; the parts around it still read.
+    EXPECT_EQ(MessageOf([&] { stream.Read(buffer.data(), P); }), message);
+    EXPECT_EQ(MessageOf([&] { stream.Read(buffer.data(), 10); }), message);
+    EXPECT_EQ(stream.CachedBlockCount(), 0);
+    stream.Seek(2 * P, soBeginning);
+    ASSERT_EQ(stream.Read(buffer.data(), 5000000), 5000000 - 2 * P);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 5000000 - 2 * P), Bytes(data.begin() + 2 * P, data.end()));
 }
 
 TEST_F(DecompressStreamTest, OwnedSourceAndTrailingBytes) {
