@@ -2,6 +2,8 @@
 // living instances, and probes that can damage a container's signature.
 #pragma once
 
+#include "support/MessageOf.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -61,16 +63,5 @@ struct TProbeTable : TCustomHashTable {
     int32_t ItemSize() const override { return 4; }
     void Damage() { FSignature ^= 1; }
 };
-
-// Runs f and returns the message of the exception of type E it raises ("" when none).
-template <class E, class F>
-std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return "";
-}
 
 }  // namespace cm::test

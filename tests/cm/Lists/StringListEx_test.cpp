@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/MessageOf.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +13,8 @@
 
 namespace cm {
 namespace {
+
+std::string MessageOf(const std::function<void()>& action) { return test::MessageOf<EStringListError>(action); }
 
 using Flags = TStringListEx;
 using Lines = std::vector<std::string>;
@@ -50,15 +54,6 @@ Lines Strings(const TStrings& list) {
 
 void Fill(TStrings& list, const Lines& lines) {
     for (const auto& s : lines) list.Add(s);
-}
-
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EStringListError& e) {
-        return e.message();
-    }
-    return "(no error)";
 }
 
 TEST(StringListText, SplitsOnCrLfAndCrLfAndJoinsWithCrLf) {

@@ -1,6 +1,8 @@
 // TModuleExplorer over module handles and files (Win32, under Wine).
 #include <gtest/gtest.h>
 
+#include "support/MessageOf.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,16 +15,9 @@
 namespace cm {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::MessageOf;
 
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message();
-    }
-    return "<no exception>";
-}
+using Bytes = std::vector<uint8_t>;
 
 std::string ExeDirectory() {
     char path[MAX_PATH];

@@ -1,6 +1,8 @@
 // TModuleExplorer over images held in memory (portable: host under the sanitizers, and Wine).
 #include <gtest/gtest.h>
 
+#include "support/MessageOf.h"
+
 #include <cstring>
 #include <functional>
 #include <string>
@@ -12,20 +14,13 @@
 namespace cm {
 namespace {
 
+using test::MessageOf;
+
 using test::MakePEImage;
 using test::PELayout;
 using test::Put16;
 using test::Put32;
 using Bytes = std::vector<uint8_t>;
-
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message();
-    }
-    return "<no exception>";
-}
 
 std::string At(const void* p) { return Format("0x%p", {p}); }
 

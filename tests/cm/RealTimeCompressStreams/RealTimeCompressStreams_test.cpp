@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/MessageOf.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -13,6 +15,8 @@
 
 namespace cm {
 namespace {
+
+using test::MessageOf;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -80,15 +84,6 @@ int32_t Int32At(const void* memory, int32_t offset) {
 
 void PutInt32(TVirtualStream& s, int32_t offset, int32_t value) {
     std::memcpy(static_cast<uint8_t*>(s.Memory()) + offset, &value, 4);
-}
-
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message();
-    }
-    return "(no exception)";
 }
 
 // ---- Layout ---------------------------------------------------------------------------------------
