@@ -1,0 +1,90 @@
+// Internals of the packet engine shared by its source files: the bounded field reader and the
+// packet reader. Not for users of packets.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "cm/Packets/Packets.h"
+
+namespace cm {
+
+// Invalid packet data and packet format errors.
+class EPacketError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Code units above 255 become '?'; bytes become code units.
+std::string WideToNarrow(const std::u16string& value);
+std::u16string NarrowToWide(const std::string& value);
+
+// Reads fields from a stream, never past a limit: in place through a cursor when the stream is a
+// memory stream (up to the limit or its size), otherwise through the stream (up to the limit or
+// its size). A plain read past the end raises "Stream read error"; a stored length or count that
+// the remaining data cannot hold raises EPacketError naming the field.
+class TFieldReader {
+public:
+    // limit: absolute stream position where the data ends; < 0 means the stream's size.
+    TFieldReader(TStream& stream, int64_t limit, int32_t depth);
+
+    int64_t Remaining() const;
+    void Read(void* buffer, int32_t count);
+    void Skip(int32_t count);
+    template <class T>
+    T ReadValue() {
+        T value;
+        Read(&value, sizeof value);
+        return value;
+    }
+    int32_t ReadCompactInt();
+    uint16_t ReadCompactWord();
+    std::string ReadString();
+    std::u16string ReadWideString();
+    void ReadStringList(TStrings& list);
+    void ReadBlob(TVirtualStream& value, bool compactLength);
+    void ReadFixed(void* destination, int32_t size);
+
+    // Raises unless 0 <= stored and bytes fit in what remains.
+    void CheckLength(int64_t bytes, int32_t stored);
+    // The field being read, for messages ("TSetupPacket.Files").
+    void SetField(const TPacketClass* cls, const TFieldDef* field);
+    std::string FieldText() const;
+
+    // Before a nested read through the stream: positions the stream at the cursor and returns the
+    // absolute end of the data. After it: takes the stream's position back (raising when the
+    // nested read went past the end).
+    int64_t SyncOut();
+    void SyncIn();
+
+    TStream& Stream() const { return FStream; }
+    int32_t Depth() const { return FDepth; }
+
+private:
+    TStream& FStream;
+    int32_t FDepth;
+    // Memory mode.
+    const uint8_t* FBase = nullptr;
+    const uint8_t* FCursor = nullptr;
+    const uint8_t* FEnd = nullptr;
+    // Stream mode.
+    int64_t FPosition = 0;
+    int64_t FLimit = 0;
+    const TPacketClass* FClass = nullptr;
+    const TFieldDef* FField = nullptr;
+};
+
+namespace packet_engine {
+
+// Reads the packet at the stream's position, no further than limit (< 0: the stream's size).
+// With into, the stored class must be into's class and the fields go there (nullptr is
+// returned); without, a new instance of the stored class is returned.
+std::unique_ptr<TPacket> ReadPacket(TStream& stream, TPacketReadContext* context, TPacket* into, int64_t limit,
+                                    int32_t depth);
+void ReadBody(TPacket& packet, TFieldReader& reader, int32_t& storedCount, TPacketReadContext* context);
+
+}  // namespace packet_engine
+
+}  // namespace cm

@@ -1,0 +1,49 @@
+// The product information loader (Win32: the running executable's path and the packet file).
+#include "cm/Objects/FileSystem.h"
+#include "cm/Objects/Strings.h"
+#include "cm/Objects/WinApi.h"
+#include "cm/Packets/PacketFile.h"
+#include "packets/ProductInformation.h"
+
+namespace cm {
+
+namespace {
+
+constexpr const char* InfoFileDefaultName = "info.dat";
+constexpr const char* DefaultProductCaption = "Corvane";
+
+std::unique_ptr<TProductInfoLoader> SharedLoader;
+bool InfoLoaded = false;
+
+std::string RunningModuleFileName() {
+    char path[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+}
+
+}  // namespace
+
+TProductInfoLoader::TProductInfoLoader(const std::string& infoFileName)
+    : InfoFileName(infoFileName), ModuleFileName(RunningModuleFileName()) {
+    ModuleDir = ExtractPathPart(ModuleFileName);
+    if (InfoFileName.empty())
+        InfoFileName = CombinePath(ModuleDir, InfoFileDefaultName);
+    if (FileExistsPlain(InfoFileName)) {
+        LoadFromFile(Info, InfoFileName, 0);
+        InfoLoaded = true;
+    }
+    ProductCaption = Info.ProductCaption;
+    IsDefaultProduct = SameTextAscii(ProductCaption, DefaultProductCaption);
+    VisualStudioBuilds = Info.VisualStudioBuilds;
+    VisualStudioAddIn = Info.VisualStudioAddIn;
+}
+
+TProductInfoLoader* ProductInfo(const std::string& infoFileName) {
+    if (SharedLoader && InfoLoaded)
+        return SharedLoader.get();
+    SharedLoader.reset();
+    SharedLoader = std::make_unique<TProductInfoLoader>(infoFileName);
+    return SharedLoader.get();
+}
+
+}  // namespace cm

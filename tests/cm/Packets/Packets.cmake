@@ -1,0 +1,4 @@
+# The packet engine, in both builds (host under the sanitizers).
+corvane_gtest(cm_packets_test
+  SOURCES Packets/Packets_test.cpp Packets/PacketTestClasses.cpp
+  LIBS packets)
