@@ -49,3 +49,18 @@ function(corvane_script_test name)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${CORVANE_WINE_ENV}")
   endif()
 endfunction()
+
+# corvane_copy_codecs(<target>): the codec libraries beside the test programs, as the program
+# carries them beside itself (win32 only).
+function(corvane_copy_codecs target)
+  if(NOT CORVANE_WIN32)
+    return()
+  endif()
+  foreach(dll MiniLZO QuickLZ QuickLZ131)
+    if(TARGET ${dll})
+      add_dependencies(${target} ${dll})
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${dll}> ${CMAKE_BINARY_DIR}/tests/)
+    endif()
+  endforeach()
+endfunction()

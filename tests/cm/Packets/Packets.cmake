@@ -2,3 +2,4 @@
 corvane_gtest(cm_packets_test
   SOURCES Packets/Packets_test.cpp Packets/PacketTestClasses.cpp
   LIBS packets)
+corvane_copy_codecs(cm_packets_test)

@@ -174,8 +174,9 @@ TEST_F(PacketsTest, EveryFieldRoundTripsInEveryForm) {
         TPointerStream memory(static_cast<const void*>(bytes.data()), static_cast<int32_t>(bytes.size()));
         auto viaMemory = TPacket::CreateFromStream(memory, form.context ? &readContext2 : nullptr, form.loadFlags);
         EXPECT_TRUE(viaMemory->Equals(*source));
-        if (!(form.loadFlags & lfCompressed))
+        if (!(form.loadFlags & lfCompressed)) {
             EXPECT_EQ(memory.Position(), static_cast<int32_t>(bytes.size()));
+        }
 
         TPacketReadContext readContext3;
         TAllFieldsPacket into;

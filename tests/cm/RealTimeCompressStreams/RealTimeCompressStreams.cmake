@@ -3,15 +3,8 @@
 corvane_gtest(cm_compress_streams_test
   SOURCES RealTimeCompressStreams/RealTimeCompressStreams_test.cpp
   LIBS cm_portable)
+corvane_copy_codecs(cm_compress_streams_test)
 if(CORVANE_WIN32)
-  foreach(dll MiniLZO QuickLZ QuickLZ131)
-    if(TARGET ${dll})
-      add_dependencies(cm_compress_streams_test ${dll})
-      add_custom_command(TARGET cm_compress_streams_test POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${dll}> ${CMAKE_BINARY_DIR}/tests/)
-    endif()
-  endforeach()
-
   # Stand-in libraries for the loader's cases, each in a folder of its own under its real name:
   # a MiniLZO.dll with the plain __cdecl names only, and a QuickLZ131.dll whose scratch is too big.
   add_library(cm_compress_plain_minilzo SHARED ${MINILZO_DIR}/minilzo.c RealTimeCompressStreams/PlainMiniLzo.def)
