@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The bootstrap's whole run against the decoder alone on the same payload, side by side in one
 # run under one wineserver. Builds (once, cached in build/bench) an ~80 MB package of ~200 files
-# of mixed text and binary with a setup at its tail that exits at once, LZMA-codes it and packs
+# of mixed text and binary (product information first) with a setup at its tail that exits at once, LZMA-codes it and packs
 # a bootstrap. Prints: BENCH bootstrap_vs_decoder <median ratio> 1.15
 #   bench/bootstrap_vs_decoder.sh [ROUNDS]     (default 5)
 set -euo pipefail
@@ -16,7 +16,8 @@ source "$root/cmake/wine-env.sh"
 mkdir -p "$dir"
 cd "$dir"
 
-if [ ! -f bench.exe ] || [ ! -f Setup.lzma ]; then
+# The package format changed once (the package is a packet stream now): rebuild older caches.
+if [ ! -f bench.exe ] || [ ! -f Setup.lzma ] || [ ! -f .packet-package ]; then
   echo "making the package (once; coding takes a minute or two)..." >&2
   rm -rf files && mkdir files
   n=0; total=0
@@ -40,10 +41,11 @@ if [ ! -f bench.exe ] || [ ! -f Setup.lzma ]; then
       | head -c $((80000000 - total)) > "files/$(printf %03d $n)_tail.bin" || true
   fi
   cp "$w/tests/sample_setup.exe" Setup.exe
-  cat files/* Setup.exe > Setup.pak
+  "$root/build/host/bin/mkpak" Setup.pak --exe Setup.exe --caption "Corvane Bench" --date 46000.5 --files files >/dev/null
   "$root/build/host/bin/lzma" e Setup.pak Setup.lzma
   cp "$w/tests/mkboot.exe" "$w/tests/launch.exe" "$w/bin/lzma.exe" "$w/bin/bootstrap.exe" .
   wine mkboot.exe bootstrap.exe bench.exe --exe-size "$(stat -c %s Setup.exe)" --lzma lzma.exe --compressed-payload Setup.lzma
+  touch .packet-package
 fi
 cp "$w/tests/launch.exe" "$w/bin/lzma.exe" .
 echo "package $(stat -c %s Setup.pak) bytes in $(ls files | wc -l) files, payload $(stat -c %s Setup.lzma) bytes" >&2

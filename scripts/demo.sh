@@ -14,10 +14,13 @@ source "$root/cmake/wine-env.sh"
 mkdir -p "$demo"
 cd "$demo"
 
-# The sample product: a package of some content followed by the setup program at its tail.
+# The sample product: a package of product information and a few files, followed by the setup
+# program at its tail.
 cp "$w/tests/sample_setup.exe" Setup.exe
-{ printf 'CORVANE SAMPLE PACKAGE\r\n'; head -c 200000 /usr/share/common-licenses/GPL-3 2>/dev/null || true; cat Setup.exe; } > Setup.pak
-exe_size=$(stat -c %s Setup.exe)
+rm -rf files && mkdir files
+printf 'CORVANE SAMPLE PACKAGE\r\n' > files/readme.txt
+head -c 200000 /usr/share/common-licenses/GPL-3 > files/licence.txt 2>/dev/null || true
+exe_size=$("$root/build/host/bin/mkpak" Setup.pak --exe Setup.exe --caption "Corvane Demo" --date 46000.5 --files files)
 "$root/build/host/bin/lzma" e Setup.pak Setup.lzma
 echo "package: $(stat -c %s Setup.pak) bytes, compressed $(stat -c %s Setup.lzma) bytes, setup at its tail $exe_size bytes"
 

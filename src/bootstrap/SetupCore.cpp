@@ -6,7 +6,9 @@
 #include "cm/ModuleExp/ModuleExp.h"
 #include "cm/Objects.h"
 #include "cm/StreamUtils/FileStream.h"
+#include "cm/Objects/DateTime.h"
 #include "cm/StreamUtils/MappedFileStream.h"
+#include "packets/ProductInformation.h"
 
 namespace bootstrap {
 
@@ -15,6 +17,7 @@ namespace {
 constexpr const char* TempDirectoryPrefix = "Tavrel_Setup_";
 constexpr uint32_t DecoderOptions = cm::HideWindow | cm::NewConsole | cm::NoErrorDialogs;  // 0x40009
 constexpr int ConsoleEraseWidth = 78;
+constexpr const char* InfoFileName = "info.dat";
 
 void WriteStdOut(std::string_view text) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -76,6 +79,7 @@ int32_t SetupCore::Run() {
                 explorer->SaveImageToFile(SetupExePath);
             }
             StepProgress();
+            ReadPackage();
 
             std::string commandLine = BuildSetupCommandLine();
             if (Console) {
@@ -136,6 +140,21 @@ void SetupCore::CutSetupExecutable() {
     exe.Close();  // cuts the file back to the image's size; a failure here must not go unseen
 }
 
+void SetupCore::ReadPackage() {
+    // The packet stream at the start of the package; the executable image behind it is ignored.
+    Package = cm::LoadSetupPacket(SetupPakPath, 0);
+    const int32_t index = Package->Files.IndexOfName(InfoFileName, false);
+    if (index < 0)
+        return;
+    // The package date is a calendar time, written as it stands (no time-zone adjustment). A date
+    // that is no calendar time leaves the time the system gives the new file.
+    int64_t lastWriteTime = 0;
+    if (!cm::DateTimeToFileTime(Package->SetupDateTime, lastWriteTime))
+        lastWriteTime = 0;
+    Package->Files.Items(index)->Content.SaveToFile(InfoDatPath, 0, lastWriteTime);
+    ProductCaption = cm::ProductInfo(InfoDatPath)->ProductCaption;
+}
+
 std::string SetupCore::BuildSetupCommandLine() const {
     std::string ownPath = cm::GetModuleFileNameChecked(nullptr);
     std::string commandLine = cm::QuoteString(SetupExePath) + " /installer_filename=" + cm::QuoteString(ownPath);
@@ -160,6 +179,19 @@ void SetupCore::ShowFatalError(const std::string& message) const {
     } else {
         MessageBoxA(nullptr, message.c_str(), (ProductCaption + " Setup").c_str(), MB_ICONERROR | MB_OK);
     }
+}
+
+int32_t SetupCore::ReportStartupFailure(HMODULE module, const std::string& message) {
+    SetupCore core(module);
+    try {
+        core.Console = cm::TModuleExplorer::CreateForModule(module, true)->Subsystem() ==
+                       cm::ImageSubsystemWindowsConsole;
+    } catch (...) {
+        // A bad own header: report as the delivered GUI build would.
+    }
+    core.ShowFatalError(message);
+    cm::SetProcessExitCode(FatalExitCode);
+    return FatalExitCode;
 }
 
 void SetupCore::CleanUp() {

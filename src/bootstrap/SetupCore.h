@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "cm/Objects/WinApi.h"
+#include "packets/SetupPackets.h"
 
 namespace bootstrap {
 
@@ -32,10 +34,15 @@ public:
     // stored with SetProcessExitCode): the setup executable's, or 6 after a fatal error.
     int32_t Run();
 
+    // Reports a failure of the module start-up as a fatal error (console or message box, by the
+    // module's own header) and stores exit code 6, which it returns.
+    static int32_t ReportStartupFailure(HMODULE module, const std::string& message);
+
 private:
     void Extract();
     void DecodePayload();
     void CutSetupExecutable();
+    void ReadPackage();
     std::string BuildSetupCommandLine() const;
     void StepProgress();
     void ShowFatalError(const std::string& message) const;
@@ -47,6 +54,8 @@ private:
     std::string TempDirectory;  // with a trailing backslash once set
     std::string LzmaPath, SetupExePath, SetupLzmaPath, SetupPakPath, InfoDatPath;
     std::string ProductCaption;
+    // The loaded package; kept until the process ends, as the product information loader is.
+    std::unique_ptr<cm::TSetupPacket> Package;
 };
 
 }  // namespace bootstrap

@@ -1,10 +1,20 @@
-// The bootstrap's program entry: runs the main sequence and ends with its exit code.
+// The bootstrap's program entry: starts the modules in order, runs the main sequence and ends
+// with its exit code; the modules are finalised in reverse order.
+#include "bootstrap/ProgramModules.h"
 #include "bootstrap/SetupCore.h"
 #include "cm/Objects/WinApi.h"
 
 int main() {
-    bootstrap::SetupCore core(GetModuleHandleA(nullptr));
+    int32_t exitCode;
+    try {
+        cm::TModuleRunner modules(bootstrap::ProgramModules());
+        bootstrap::SetupCore core(GetModuleHandleA(nullptr));
+        exitCode = core.Run();
+    } catch (const std::exception& e) {
+        // Start-up failed before the main sequence could report anything itself.
+        exitCode = bootstrap::SetupCore::ReportStartupFailure(GetModuleHandleA(nullptr), e.what());
+    }
     // The stored exit code also wins over the runtime's own exit; returning it as well keeps
     // the outcome right should the exit detour be unavailable.
-    return core.Run();
+    return exitCode;
 }

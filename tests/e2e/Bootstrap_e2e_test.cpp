@@ -4,6 +4,7 @@
 #include "cm/Objects.h"
 #include "e2e/BootstrapRun.h"
 #include "helpers/BootstrapFixture.h"
+#include "helpers/PackageBuilder.h"
 
 namespace e2e {
 namespace {
@@ -20,10 +21,11 @@ protected:
         Decoder = fixture::ReadWholeFile(cm::CombinePath(bin, "..\\bin\\lzma.exe"));
         SetupImage = fixture::ReadWholeFile(bin + "sample_setup.exe");
 
-        // A package: some leading content (the packet stream in a real package) and the setup image.
-        std::string head = "CORVANE TEST PACKAGE\r\n";
-        for (int i = 0; i < 20000; ++i) head += static_cast<char>((i * 7919) >> 5);
-        Package = head + SetupImage;
+        // A package without product information: one file, then the setup image.
+        std::string content = "CORVANE TEST PACKAGE\r\n";
+        for (int i = 0; i < 20000; ++i) content += static_cast<char>((i * 7919) >> 5);
+        Package = fixture::BuildSetupPackage({std::nullopt, PackageDate, {{"readme.txt", content}}, SetupImage});
+        CaptionPackage = fixture::BuildSetupPackage({"Corvane Test", PackageDate, {{"readme.txt", content}}, SetupImage});
         std::string pak = WorkDirectory() + "Setup.pak", lzma = WorkDirectory() + "Setup.lzma";
         fixture::WriteWholeFile(pak, Package);
         std::string decoder = cm::CombinePath(bin, "..\\bin\\lzma.exe");
@@ -51,7 +53,12 @@ protected:
         return it == r.Report.end() ? std::string("<missing>") : it->second;
     }
 
-    static inline std::string GuiBootstrap, ConsoleBootstrap, Decoder, SetupImage, Package, CompressedPackage;
+    // 27 August 2014, 03:45:34.100, and that calendar time as a file time.
+    static constexpr double PackageDate = 41878.156644675924;
+    static constexpr const char* PackageFileTime = "130535847341000000";
+
+    static inline std::string GuiBootstrap, ConsoleBootstrap, Decoder, SetupImage, Package, CaptionPackage,
+        CompressedPackage;
 };
 
 // The started setup sees exactly the specified command line, and its exit code reaches the caller.
@@ -94,6 +101,42 @@ TEST_F(BootstrapE2E, ReusesAnExistingTemporaryDirectory) {
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ((std::vector<std::string>{"Setup.exe", "Setup.lzma", "Setup.pak", "lzma.exe", "marker.txt"}), entries);
     EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+}
+
+// A package with product information: its caption is passed last and unquoted, info.dat gets the
+// package date, and a later fatal error shows the caption.
+TEST_F(BootstrapE2E, ProductCaptionFromThePackage) {
+    const int32_t exeSize = static_cast<int32_t>(SetupImage.size());
+    std::string exe = Make("caption", {CaptionPackage, MetadataRecord(exeSize, false), std::nullopt});
+    RunResult r = RunBootstrap(exe, {"/exit=4 \"quoted arg\""});
+    ASSERT_TRUE(r.SetupRan) << r.StdOut;
+    EXPECT_EQ(4, r.ExitCode);
+    EXPECT_EQ(cm::QuoteString(r.TempDirectory + "Setup.exe") + " /installer_filename=" + cm::QuoteString(exe) +
+                  " /exit=4 \"quoted arg\" /ProductCaption=Corvane Test",
+              Report(r, "cmdline"));
+    EXPECT_EQ(PackageFileTime, Report(r, "infotime"));
+    EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+
+    // Without an info.dat entry: no switch and no info.dat.
+    RunResult plain = RunBootstrap(Make("no-caption", Stored()), {""});
+    ASSERT_TRUE(plain.SetupRan);
+    EXPECT_EQ(std::string::npos, Report(plain, "cmdline").find("/ProductCaption"));
+    EXPECT_EQ("<missing>", Report(plain, "infotime"));
+
+    // The caption is known when the setup image turns out not to be a program.
+    const std::string notAProgram(4096, 'x');
+    const std::string broken = fixture::BuildSetupPackage({"Corvane Test", PackageDate, {}, notAProgram});
+    RunOptions options;
+    options.ExpectMessageBox = true;
+    RunResult failed =
+        RunBootstrap(Make("caption-fatal", {broken, MetadataRecord(static_cast<int32_t>(notAProgram.size()), false),
+                                            std::nullopt}),
+                     options);
+    ASSERT_TRUE(failed.Box.Found) << "no message box (is there an X display?)";
+    EXPECT_EQ("Corvane Test Setup", failed.Box.Caption);
+    EXPECT_EQ(0u, failed.Box.Text.find("Failed to create process: ")) << failed.Box.Text;
+    EXPECT_FALSE(failed.Box.TempDirectoryExisted);
+    EXPECT_EQ(6, failed.ExitCode);
 }
 
 // Console build: the exact bytes on standard output, and the setup converted to the console subsystem.
@@ -162,6 +205,17 @@ TEST_F(BootstrapE2E, BadInputIsAFatalErrorAndLeavesNothing) {
         EXPECT_FALSE(r.SetupRan);
         EXPECT_FALSE(DirectoryExists(r.TempDirectory));
     }
+
+    // A package whose packet stream lies: the package read fails, nothing is started.
+    std::string lying = Package;
+    lying[7] = '\x7F';  // TotalSize far beyond the file
+    RunResult bad = RunBootstrap(Make("bad-package", {lying, MetadataRecord(exeSize, false), std::nullopt}, true), {});
+    EXPECT_EQ(6, bad.ExitCode);
+    EXPECT_EQ(0u, bad.StdOut.find("Please wait.....Fatal Error: Failed to load packet TSetupPacket from file " +
+                                  bad.TempDirectory + "Setup.pak\r\nCannot load packet. Total size "))
+        << bad.StdOut;
+    EXPECT_FALSE(bad.SetupRan);
+    EXPECT_FALSE(DirectoryExists(bad.TempDirectory));
 
     // A missing decoder: the start of the empty lzma.exe fails with the launcher's message.
     RunResult r = RunBootstrap(Make("bad-no-decoder", {CompressedPackage, MetadataRecord(exeSize, true), std::nullopt}, true), {});

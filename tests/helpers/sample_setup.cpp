@@ -5,6 +5,7 @@
 //   self       its own full path
 //   subsystem  the subsystem field of its own loaded image (2 GUI, 3 console)
 //   entry      one line per name in its own directory
+//   infotime   the last-write time of info.dat beside it (a file time, decimal), when present
 // Without a report file it shows the command line in a console line on standard output.
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +44,12 @@ int main() {
                 report += std::string("entry=") + fd.cFileName + "\n";
         } while (FindNextFileA(find, &fd));
         FindClose(find);
+    }
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (GetFileAttributesExA((dir + "info.dat").c_str(), GetFileExInfoStandard, &info)) {
+        const unsigned long long time =
+            (static_cast<unsigned long long>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+        report += "infotime=" + std::to_string(time) + "\n";
     }
     if (FILE* f = std::fopen(reportPath, "wb")) {
         std::fwrite(report.data(), 1, report.size(), f);

@@ -1,0 +1,24 @@
+#include "bootstrap/ProgramModules.h"
+
+#include "packets/ProductInformation.h"
+#include "packets/SetupPackets.h"
+
+namespace bootstrap {
+
+namespace {
+
+// Each module after the modules it uses. The packet framework registers TPacket first and every
+// packet unit its classes in declaration order: class numbers follow this list.
+constexpr cm::TModuleEntry Modules[] = {
+    {"cm/Packets", cm::InitializePackets, nullptr},
+    {"SetupPackets", cm::InitializeSetupPackets, nullptr},
+    {"ProductInformation", cm::InitializeProductInformation, nullptr},
+};
+
+}  // namespace
+
+std::span<const cm::TModuleEntry> ProgramModules() {
+    return Modules;
+}
+
+}  // namespace bootstrap
