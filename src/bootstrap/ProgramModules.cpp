@@ -1,5 +1,6 @@
 #include "bootstrap/ProgramModules.h"
 
+#include "diagnostics/Logs.h"
 #include "packets/ProductInformation.h"
 #include "packets/SetupPackets.h"
 
@@ -13,6 +14,8 @@ constexpr cm::TModuleEntry Modules[] = {
     {"cm/Packets", cm::InitializePackets, nullptr},
     {"SetupPackets", cm::InitializeSetupPackets, nullptr},
     {"ProductInformation", cm::InitializeProductInformation, nullptr},
+    // The log reads its "Level" under a key built from the product caption.
+    {"Logs", cm::InitializeLogs, cm::FinalizeLogs},
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "cm/StreamUtils/FileStream.h"
 #include "cm/Objects/DateTime.h"
 #include "cm/StreamUtils/MappedFileStream.h"
+#include "diagnostics/Logs.h"
 #include "packets/ProductInformation.h"
 
 namespace bootstrap {
@@ -86,6 +87,8 @@ int32_t SetupCore::Run() {
                 WriteStdOut("\r" + std::string(ConsoleEraseWidth, ' ') + "\r");
                 FlushStdOut();
             }
+            // The setup writes the product's log itself: ours is closed before it starts.
+            cm::LogClose();
             exitCode = cm::RunProcess(commandLine, true, 0);
             cm::SetProcessExitCode(exitCode);
         } catch (...) {

@@ -1,0 +1,380 @@
+// The shared log file: start-up and shut-down, the serialised append with trimming, title lines,
+// warnings and the thread-name registry. Call traces are in CallTrace.cpp.
+#include "diagnostics/Logs.h"
+
+#include <atomic>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "cm/CrossRegistry/CrossRegistry.h"
+#include "cm/Objects/Errors.h"
+#include "cm/Objects/FileSystem.h"
+#include "cm/Objects/Handles.h"
+#include "cm/Objects/Strings.h"
+#include "cm/Objects/Sync.h"
+#include "cm/Objects/SystemWrappers.h"
+#include "packets/ProductInformation.h"
+
+namespace cm {
+
+namespace {
+
+constexpr const char* kVirtualEnvironmentModule = "__Tavrel_VE__";
+constexpr const char* kInstanceVariable = "TavrelLogInstance";
+constexpr const char* kLogDirectoryName = "Logs";
+constexpr const char* kLogKeyTemplate = "SOFTWARE\\Tavrel\\Corvane\\Log";
+constexpr const char* kProductWord = "Corvane";
+constexpr const char* kLevelValueName = "Level";
+constexpr const char* kMutexPrefix = "Tavrel_LogMutex_";
+constexpr const char* kMainThreadName = "Main Thread";
+constexpr const char* kInitErrorEntry =
+    "An error occurred while initializing log.\r\nFailed to access registry information.\r\n";
+constexpr size_t kTitleLeftFill = 10;
+constexpr size_t kTitleColumn = 30;
+constexpr size_t kTitleMinWidth = 79;
+// Entries that arrive from the writer's own thread while it waits for the log mutex (the wait's
+// warnings) are kept for it up to this number; a wait that warns longer only loses the surplus.
+constexpr size_t kPendingEntriesMax = 16;
+
+struct TThreadName {
+    std::string Name;
+    uint32_t ThreadId;
+};
+
+struct TThreadNames {
+    TFastMutex Lock;
+    std::deque<TThreadName> Entries;
+};
+
+struct TLogState {
+    std::atomic<bool> Initialised{false};
+    std::atomic<bool> Closed{false};
+    std::atomic<bool> Enabled{false};
+    std::atomic<bool> TrimEnabled{false};
+    // The open runs once: OpenDone is published after the attempt, under OpenLock.
+    std::atomic<bool> OpenDone{false};
+    bool OpenAttempted = false;
+    SRWLOCK OpenLock = SRWLOCK_INIT;
+    // Writers hold it shared from their checks to the end of their append; LogClose takes it
+    // exclusively, so the file and mutex are never closed under a writer.
+    SRWLOCK CloseLock = SRWLOCK_INIT;
+    std::string LogPath;
+    std::string InitError;
+    UniqueFileHandle LogFile;
+    std::unique_ptr<TWinMutex> LogMutex;
+    std::unique_ptr<TThreadNames> ThreadNames;
+};
+
+TLogState& State() {
+    static TLogState state;
+    return state;
+}
+
+class TSharedGuard {
+public:
+    explicit TSharedGuard(SRWLOCK& lock) : Lock(lock) { AcquireSRWLockShared(&Lock); }
+    ~TSharedGuard() { ReleaseSRWLockShared(&Lock); }
+    TSharedGuard(const TSharedGuard&) = delete;
+    TSharedGuard& operator=(const TSharedGuard&) = delete;
+
+private:
+    SRWLOCK& Lock;
+};
+
+class TExclusiveGuard {
+public:
+    explicit TExclusiveGuard(SRWLOCK& lock) : Lock(lock) { AcquireSRWLockExclusive(&Lock); }
+    ~TExclusiveGuard() { ReleaseSRWLockExclusive(&Lock); }
+    TExclusiveGuard(const TExclusiveGuard&) = delete;
+    TExclusiveGuard& operator=(const TExclusiveGuard&) = delete;
+
+private:
+    SRWLOCK& Lock;
+};
+
+// ---- The per-thread writer frame (LogWriting) ----
+
+// Present while the thread is inside an append; collects what the thread logs meanwhile.
+struct TWriterFrame {
+    std::vector<std::string> Pending;
+};
+
+DWORD WriterSlot() {
+    static const DWORD slot = TlsAlloc();
+    return slot;
+}
+
+TWriterFrame* CurrentWriterFrame() {
+    const DWORD slot = WriterSlot();
+    if (slot == TLS_OUT_OF_INDEXES) return nullptr;
+    // TlsGetValue clears the last error; a log call must leave the caller's error code alone.
+    const DWORD lastError = GetLastError();
+    auto* frame = static_cast<TWriterFrame*>(TlsGetValue(slot));
+    SetLastError(lastError);
+    return frame;
+}
+
+class TWriterFrameScope {
+public:
+    explicit TWriterFrameScope(TWriterFrame& frame) { TlsSetValue(WriterSlot(), &frame); }
+    ~TWriterFrameScope() { TlsSetValue(WriterSlot(), nullptr); }
+    TWriterFrameScope(const TWriterFrameScope&) = delete;
+    TWriterFrameScope& operator=(const TWriterFrameScope&) = delete;
+};
+
+// ---- File access (under the log mutex) ----
+
+void WriteAll(TLogState& s, const char* data, size_t size) {
+    while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(s.LogFile.get(), data, static_cast<DWORD>(size), &written, nullptr) || written == 0)
+            RaiseLastSystemError("Failed to write to log file '%s'", {s.LogPath});
+        data += written;
+        size -= written;
+    }
+}
+
+void ReadAll(TLogState& s, char* data, size_t size) {
+    while (size > 0) {
+        DWORD read = 0;
+        if (!ReadFile(s.LogFile.get(), data, static_cast<DWORD>(size), &read, nullptr))
+            RaiseLastSystemError("Failed to read log file '%s'", {s.LogPath});
+        if (read == 0) throw Exception(Format("Failed to read log file '%s': unexpected end of file", {s.LogPath}));
+        data += read;
+        size -= read;
+    }
+}
+
+// Keeps the newest LogTrimKeptSize bytes of a file of size bytes. The kept part is written over
+// the start before the file is cut, so a writer that dies half-way leaves the newest entries at
+// the file's end for the next trim, instead of an empty file.
+void Trim(TLogState& s, int64_t size) {
+    std::vector<char> kept(LogTrimKeptSize);
+    SetFilePointerChecked(s.LogFile.get(), size - LogTrimKeptSize, FILE_BEGIN);
+    ReadAll(s, kept.data(), kept.size());
+    SetFilePointerChecked(s.LogFile.get(), 0, FILE_BEGIN);
+    WriteAll(s, kept.data(), kept.size());
+    SetEndOfFileChecked(s.LogFile.get());
+}
+
+// Appends text + CR LF at the end of the open file under the log mutex. Entries this thread logs
+// while it waits for the mutex (the wait's deadlock and abandonment warnings) are written first.
+void AppendEntry(TLogState& s, const std::string& text) {
+    TWriterFrame frame;
+    TWriterFrameScope scope(frame);
+    // Blocks until the mutex is ours; a mutex left by a dead writer is taken over.
+    s.LogMutex->Wait(WaitInfinite, WaitWarnDeadlock | WaitWarnAbandoned);
+    struct TRelease {
+        HANDLE Mutex;
+        ~TRelease() { ReleaseMutex(Mutex); }
+    } release{s.LogMutex->Handle};
+
+    int64_t end = SetFilePointerChecked(s.LogFile.get(), 0, FILE_END);
+    if (end > static_cast<int64_t>(LogMaxSize) && s.TrimEnabled) {
+        Trim(s, end);
+        end = SetFilePointerChecked(s.LogFile.get(), 0, FILE_END);
+    }
+    std::string block;
+    for (const std::string& pending : frame.Pending) block += pending + "\r\n";
+    block += text;
+    block += "\r\n";
+    WriteAll(s, block.data(), block.size());
+}
+
+// Opens the mutex and the file on the first write that needs them; one attempt per process.
+void OpenOnce(TLogState& s) {
+    if (s.OpenDone.load(std::memory_order_acquire)) return;
+    TExclusiveGuard guard(s.OpenLock);
+    if (s.OpenAttempted) return;
+    s.OpenAttempted = true;
+    struct TPublish {
+        TLogState& s;
+        ~TPublish() { s.OpenDone.store(true, std::memory_order_release); }
+    } publish{s};
+
+    // No "Global\" prefix: the file is per installation directory, and writers of other sessions
+    // reach it through the open security attributes.
+    const std::string mutexName = kMutexPrefix + LowerCaseAscii(ExtractBaseName(s.LogPath));
+    try {
+        s.LogMutex = std::make_unique<TWinMutex>(OpenSecurityAttributes(), mutexName);
+    } catch (const Exception&) {
+        return;  // the log stays silent
+    }
+    // Temporary attribute: the system keeps the file's data in its cache rather than flushing
+    // every append. Shared for writing: every process of the executable appends to it.
+    s.LogFile.reset(CreateFileA(s.LogPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    if (!s.LogFile) return;
+    if (!s.InitError.empty()) AppendEntry(s, kInitErrorEntry + s.InitError);
+}
+
+std::string Timestamp() {
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02u/%02u/%04u %02u:%02u:%02u.%03u", t.wDay, t.wMonth, t.wYear, t.wHour,
+                  t.wMinute, t.wSecond, t.wMilliseconds);
+    return text;
+}
+
+// Reads "Level"; raises what the registry or the product information raise.
+bool ReadLogLevelEnabled() {
+    TCrossRegistry registry;
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    registry.Access = KEY_READ;
+    const std::string key = ReplaceAllText(kLogKeyTemplate, kProductWord, ProductInfo("")->ProductCaption, true);
+    if (!registry.OpenKey(key, false)) return false;
+    return registry.ReadInteger(kLevelValueName, 0) > 0;
+}
+
+}  // namespace
+
+void InitializeLogs() {
+    TLogState& s = State();
+    if (GetModuleHandleA(kVirtualEnvironmentModule) != nullptr) {
+        s.Closed = true;
+        return;
+    }
+    try {
+        s.ThreadNames = std::make_unique<TThreadNames>();
+        RegisterThreadName(GetCurrentThreadId(), kMainThreadName);
+
+        const std::string instance = GetEnvironmentValue(kInstanceVariable);
+        const std::string suffix = instance.empty() ? std::string() : "_" + instance;
+        std::string modulePath = GetModuleFileNameChecked(nullptr);
+        if (FileExistsPlain(modulePath)) modulePath = ResolveFileName(modulePath, nullptr, false);
+        const std::string logDirectory = ExtractPathPart(modulePath) + kLogDirectoryName;
+        // A failure shows later as a failed open, which leaves the log silent.
+        CreateDirectoryA(logDirectory.c_str(), nullptr);
+
+        s.InitError.clear();
+        try {
+            s.Enabled = ReadLogLevelEnabled();
+        } catch (const std::exception& e) {
+            s.InitError = e.what();
+            s.Enabled = false;
+        }
+
+        s.LogPath = logDirectory + "\\" + ExtractBaseName(modulePath) + suffix + ".log";
+        s.Initialised = true;
+        SetWarningHook(&LogWarningWithTrace);
+    } catch (...) {
+        return;  // the log stays silent
+    }
+    if (s.Enabled) {
+        try {
+            LogWrite(LogTitleLine("Started", '-') + "\r\nBuild=" + std::to_string(LogBuildNumber) +
+                     "   PID=" + std::to_string(GetCurrentProcessId()) +
+                     "   TID=" + std::to_string(GetCurrentThreadId()) + "   Computer=" + GetComputerNameSafe() +
+                     "\r\n");
+        } catch (...) {
+        }
+    }
+    s.TrimEnabled = true;
+}
+
+void FinalizeLogs() {
+    TLogState& s = State();
+    if (s.Enabled) {
+        try {
+            LogTitled("Stopped (PID=" + std::to_string(GetCurrentProcessId()) + ")", '-');
+        } catch (...) {
+        }
+    }
+    LogClose();
+    if (GetWarningHook() == &LogWarningWithTrace) SetWarningHook(nullptr);
+    s.ThreadNames.reset();
+    s.InitError.clear();
+}
+
+bool LogEnabled() { return State().Enabled; }
+
+std::string LogFilePath() { return State().Initialised ? State().LogPath : std::string(); }
+
+int LogWritingDepth() { return CurrentWriterFrame() != nullptr ? 1 : 0; }
+
+void LogWrite(const std::string& text, TLogOptions options) {
+    TLogState& s = State();
+    if (!s.Initialised) return;
+    if (!s.Enabled && (options & LogForced) == 0) return;
+    if (TWriterFrame* frame = CurrentWriterFrame()) {
+        // Re-entry from this thread's own append: kept for that append, never written here.
+        if (frame->Pending.size() < kPendingEntriesMax) frame->Pending.push_back(text);
+        return;
+    }
+    TSharedGuard guard(s.CloseLock);
+    if (s.Closed) return;
+    OpenOnce(s);
+    if (!s.LogFile || !s.LogMutex) return;
+    AppendEntry(s, text);
+}
+
+std::string LogTitleLine(const std::string& title, char fill) {
+    if (!State().Initialised) return {};
+    std::string line(kTitleLeftFill, fill);
+    line += title;
+    if (title.size() < kTitleColumn) line.append(kTitleColumn - title.size(), fill);
+    line += Timestamp();
+    if (line.size() < kTitleMinWidth) line.append(kTitleMinWidth - line.size(), fill);
+    return line;
+}
+
+void LogTitled(const std::string& title, char fill, TLogOptions options) {
+    LogWrite(LogTitleLine(title, fill) + "\r\n", options);
+}
+
+void LogWarning(const std::string& text) noexcept {
+    try {
+        LogWrite(LogTitleLine("Warning", '=') + "\r\n" + text + "\r\n", LogForced);
+    } catch (...) {
+    }
+}
+
+void LogWarningWithTrace(const std::string& text) {
+    TLogState& s = State();
+    if (!s.Initialised || s.Closed) return;  // spares the stack scan of an entry that would be dropped
+    LogWrite(LogTitleLine("Warning", '-') + "\r\n" + LogProcessIds() + "\r\n" + text + "\r\n" +
+                 CallTraceText(nullptr, nullptr),
+             LogForced);
+}
+
+std::string LogProcessIds() {
+    return "PID=" + std::to_string(GetCurrentProcessId()) + " TID=" + ThreadIdText() +
+           " Build=" + std::to_string(LogBuildNumber);
+}
+
+std::string ThreadIdText() {
+    const uint32_t id = GetCurrentThreadId();
+    std::string text = std::to_string(id);
+    TThreadNames* names = State().ThreadNames.get();
+    if (names == nullptr) return text;
+    TFastMutexLock lock(names->Lock);
+    for (auto it = names->Entries.rbegin(); it != names->Entries.rend(); ++it) {
+        if (it->ThreadId == id) {
+            text += " [" + it->Name + "]";
+            break;
+        }
+    }
+    return text;
+}
+
+void RegisterThreadName(uint32_t threadId, const std::string& name) {
+    TThreadNames* names = State().ThreadNames.get();
+    if (names == nullptr) return;
+    TFastMutexLock lock(names->Lock);
+    while (names->Entries.size() > static_cast<size_t>(LogThreadNamesMax)) names->Entries.pop_front();
+    names->Entries.push_back({name, threadId});
+}
+
+void LogClose() {
+    TLogState& s = State();
+    // Set first so that new writers stop at their check instead of queueing on the lock.
+    s.Closed = true;
+    TExclusiveGuard guard(s.CloseLock);
+    s.LogFile.reset();
+    s.LogMutex.reset();
+}
+
+}  // namespace cm

@@ -1,0 +1,117 @@
+// Call traces: the call-instruction patterns, the entry buffer, the text form and a live scan.
+#include "diagnostics/CallTrace.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cm/Objects/Strings.h"
+#include "diagnostics/Logs.h"
+
+namespace cm {
+namespace {
+
+TEST(CallTraceTest, CallSitesByInstructionForm) {
+    struct Case {
+        const char* form;
+        std::vector<uint8_t> bytes;  // the bytes just before the return address, oldest first
+        uint32_t site;               // offset back from the return address, 0: none
+    };
+    const Case cases[] = {
+        {"call eax", {0, 0, 0, 0, 0xFF, 0xD0}, 2},
+        {"call edi", {0, 0, 0, 0, 0xFF, 0xD7}, 2},
+        {"call [eax]", {0, 0, 0, 0, 0xFF, 0x10}, 2},
+        {"call [esi]", {0, 0, 0, 0, 0xFF, 0x16}, 2},
+        {"[ebp] needs a displacement", {0, 0, 0, 0, 0xFF, 0x15}, 0},
+        {"[abs32]", {0xFF, 0x15, 1, 2, 3, 4}, 6},
+        {"[abs32] far form", {0xFF, 0x1D, 1, 2, 3, 4}, 6},
+        {"[eax+8]", {0, 0, 0, 0xFF, 0x50, 0x08}, 3},
+        {"[edi+8]", {0, 0, 0, 0xFF, 0x57, 0x08}, 3},
+        {"rel32", {0, 0xE8, 1, 2, 3, 4}, 5},
+        {"[eax+disp32]", {0xFF, 0x90, 1, 2, 3, 4}, 6},
+        {"[edi+disp32]", {0xFF, 0x97, 1, 2, 3, 4}, 6},
+        {"no call", {0x90, 0x90, 0x90, 0x90, 0x90, 0xC3}, 0},
+        {"jmp eax", {0, 0, 0, 0, 0xFF, 0xE0}, 0},
+    };
+    constexpr uint32_t kReturn = 0x00401234;
+    for (const Case& c : cases) {
+        uint8_t before[6];
+        for (int k = 1; k <= 6; ++k) before[k - 1] = c.bytes[6 - k];
+        EXPECT_EQ(CallSiteOf(kReturn, before), c.site == 0 ? 0 : kReturn - c.site) << c.form;
+    }
+}
+
+TEST(CallTraceTest, RepeatsAreCountedAndTheBufferIsBounded) {
+    TCallTrace trace;
+    for (uint32_t i = 0; i < CallTraceMaxRepeat + 1; ++i) trace.Add(0x401000);
+    trace.Add(0x402000);
+    trace.Add(0x401000);
+    ASSERT_EQ(trace.Entries().size(), 4u);
+    EXPECT_EQ(trace.Entries()[0].Count, CallTraceMaxRepeat);
+    EXPECT_EQ(trace.Entries()[1].Count, 1u);
+    EXPECT_EQ(trace.Entries()[1].Address, 0x401000u);
+    EXPECT_EQ(trace.Entries()[3].Address, 0x401000u);
+
+    TCallTrace full;
+    for (uint32_t i = 0; i < 200; ++i) full.Add(0x400000 + i);
+    ASSERT_EQ(full.Entries().size(), static_cast<size_t>(CallTraceMaxEntries));
+    EXPECT_EQ(full.Entries().back().Address, 0x400000u + CallTraceMaxEntries - 1);
+}
+
+TEST(CallTraceTest, TextLeavesOutSharedLeadingDigits) {
+    struct Case {
+        std::vector<TCallTraceEntry> entries;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{}, "($CALLTRACE:0040ABCD:)"},
+        {{{0x00412A30, 3}, {0x00413B10, 1}}, "($CALLTRACE:0040ABCD:412A30*3,3B10)"},
+        {{{0x7C801234, 1}, {0x00401000, 2}, {0x00401000, 1}}, "($CALLTRACE:0040ABCD:7C801234,00401000*2,)"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FormatCallTrace(0x0040ABCD, c.entries), c.text);
+}
+
+// The entries of a trace text, with the left-out digits restored.
+std::vector<uint32_t> Decode(const std::string& text) {
+    std::vector<uint32_t> addresses;
+    const size_t start = text.find(':', text.find(':') + 1) + 1;
+    std::string previous = "00000000";
+    size_t at = start;
+    while (at < text.size() - 1) {
+        size_t end = text.find_first_of(",)", at);
+        std::string item = text.substr(at, end - at);
+        item = item.substr(0, item.find('*'));
+        const std::string full = previous.substr(0, 8 - item.size()) + item;
+        addresses.push_back(static_cast<uint32_t>(std::stoul(full, nullptr, 16)));
+        previous = full;
+        at = end + 1;
+    }
+    return addresses;
+}
+
+uint32_t gReturnAddress = 0;
+
+__attribute__((noinline)) std::string TraceFromHere(const void* first) {
+    gReturnAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+    std::string text = CallTraceText(first, nullptr);
+    __asm__ volatile("" ::: "memory");  // keeps the call above from becoming a tail call
+    return text;
+}
+
+TEST(CallTraceTest, LiveScanFindsTheCallers) {
+    const std::string text = TraceFromHere(reinterpret_cast<const void*>(0x00412A30));
+    ASSERT_EQ(text.rfind("($CALLTRACE:" + HexDigits(CallTraceAnchor(), 8) + ":", 0), 0u) << text;
+    const std::vector<uint32_t> addresses = Decode(text);
+    ASSERT_GE(addresses.size(), 2u) << text;
+    EXPECT_EQ(addresses[0], 0x00412A30u);
+    // The direct call to TraceFromHere in this test is one of the entries.
+    bool found = false;
+    for (uint32_t a : addresses) found = found || a == gReturnAddress - 5;
+    EXPECT_TRUE(found) << text;
+    // A start outside the stack scans from its limit, which finds at least as much.
+    EXPECT_GE(Decode(CallTraceText(nullptr, reinterpret_cast<const void*>(0x10))).size(), addresses.size() - 1);
+}
+
+}  // namespace
+}  // namespace cm
