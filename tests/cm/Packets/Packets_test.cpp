@@ -105,6 +105,14 @@ TEST_F(PacketsTest, CompactFormWritesTheClassRecordOnceThenTheContextId) {
     EXPECT_EQ(stream.Pos, static_cast<int32_t>(expected.size()));
     ASSERT_EQ(readContext.Entries.size(), 1u);
     EXPECT_EQ(readContext.Entries[0].StoredFieldCount, 4);
+
+    // A frozen context learns no classes: the second packet's ID then names nothing.
+    TPacketReadContext frozen;
+    frozen.Frozen = true;
+    stream.Pos = 0;
+    TPacket::CreateFromStream(stream, &frozen);
+    EXPECT_TRUE(frozen.Entries.empty());
+    EXPECT_EQ(MessageOf([&] { TPacket::CreateFromStream(stream, &frozen); }), "Invalid streaming context ID: 1");
 }
 
 TEST_F(PacketsTest, FreshSetupPacketIs91Bytes) {
