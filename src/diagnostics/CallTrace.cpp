@@ -13,10 +13,10 @@ namespace cm {
 
 namespace {
 
-constexpr uint32_t kPageSize = 0x1000;
+constexpr uint32_t PageSize = 0x1000;
 // The bytes examined around a candidate return address v: from v - 6 up to v + 4.
-constexpr uint32_t kBytesBefore = 6;
-constexpr uint32_t kBytesAfter = 4;
+constexpr uint32_t BytesBefore = 6;
+constexpr uint32_t BytesAfter = 4;
 
 // The block's own linear address is kept at offset 0x18 of the FS segment on 32-bit x86 (read
 // directly: the compiler's intrinsic for it trips its own array-bounds check).
@@ -35,9 +35,9 @@ public:
     // True when every page of [address, address + size) is committed with a protection that
     // allows reading (not no-access, not a guard page).
     bool Check(uint32_t address, uint32_t size) {
-        for (uint32_t page = address & ~(kPageSize - 1); page < address + size; page += kPageSize) {
+        for (uint32_t page = address & ~(PageSize - 1); page < address + size; page += PageSize) {
             if (!PageReadable(page)) return false;
-            if (page + kPageSize < page) break;  // top of the address space
+            if (page + PageSize < page) break;  // top of the address space
         }
         return true;
     }
@@ -105,18 +105,18 @@ void TCallTrace::ScanStack(const void* start) {
     for (uintptr_t p = position; p + sizeof(uint32_t) <= base; p += sizeof(uint32_t)) {
         if (Items.size() >= static_cast<size_t>(CallTraceMaxEntries)) break;
         const uint32_t v = *reinterpret_cast<const volatile uint32_t*>(p);
-        if (v < lowest || v < kBytesBefore || v > UINT32_MAX - kBytesAfter) continue;
-        if (!memory.Check(v - kBytesBefore, kBytesBefore + kBytesAfter)) continue;
+        if (v < lowest || v < BytesBefore || v > UINT32_MAX - BytesAfter) continue;
+        if (!memory.Check(v - BytesBefore, BytesBefore + BytesAfter)) continue;
         // Copied through the system: a page unmapped by another thread since the check makes the
         // copy fail rather than fault this thread.
-        uint8_t bytes[kBytesBefore + kBytesAfter];
+        uint8_t bytes[BytesBefore + BytesAfter];
         SIZE_T copied = 0;
-        if (!ReadProcessMemory(self, reinterpret_cast<const void*>(static_cast<uintptr_t>(v - kBytesBefore)), bytes,
+        if (!ReadProcessMemory(self, reinterpret_cast<const void*>(static_cast<uintptr_t>(v - BytesBefore)), bytes,
                                sizeof bytes, &copied) ||
             copied != sizeof bytes)
             break;
-        uint8_t before[kBytesBefore];
-        for (uint32_t k = 1; k <= kBytesBefore; ++k) before[k - 1] = bytes[kBytesBefore - k];
+        uint8_t before[BytesBefore];
+        for (uint32_t k = 1; k <= BytesBefore; ++k) before[k - 1] = bytes[BytesBefore - k];
         const uint32_t site = CallSiteOf(v, before);
         if (site != 0) Add(site);
     }

@@ -21,22 +21,22 @@ namespace cm {
 
 namespace {
 
-constexpr const char* kVirtualEnvironmentModule = "__Tavrel_VE__";
-constexpr const char* kInstanceVariable = "TavrelLogInstance";
-constexpr const char* kLogDirectoryName = "Logs";
-constexpr const char* kLogKeyTemplate = "SOFTWARE\\Tavrel\\Corvane\\Log";
-constexpr const char* kProductWord = "Corvane";
-constexpr const char* kLevelValueName = "Level";
-constexpr const char* kMutexPrefix = "Tavrel_LogMutex_";
-constexpr const char* kMainThreadName = "Main Thread";
-constexpr const char* kInitErrorEntry =
+constexpr const char* VirtualEnvironmentModule = "__Tavrel_VE__";
+constexpr const char* InstanceVariable = "TavrelLogInstance";
+constexpr const char* LogDirectoryName = "Logs";
+constexpr const char* LogKeyTemplate = "SOFTWARE\\Tavrel\\Corvane\\Log";
+constexpr const char* ProductWord = "Corvane";
+constexpr const char* LevelValueName = "Level";
+constexpr const char* MutexPrefix = "Tavrel_LogMutex_";
+constexpr const char* MainThreadName = "Main Thread";
+constexpr const char* InitErrorEntry =
     "An error occurred while initializing log.\r\nFailed to access registry information.\r\n";
-constexpr size_t kTitleLeftFill = 10;
-constexpr size_t kTitleColumn = 30;
-constexpr size_t kTitleMinWidth = 79;
+constexpr size_t TitleLeftFill = 10;
+constexpr size_t TitleColumn = 30;
+constexpr size_t TitleMinWidth = 79;
 // Entries that arrive from the writer's own thread while it waits for the log mutex (the wait's
 // warnings) are kept for it up to this number; a wait that warns longer only loses the surplus.
-constexpr size_t kPendingEntriesMax = 16;
+constexpr size_t PendingEntriesMax = 16;
 
 struct TThreadName {
     std::string Name;
@@ -196,7 +196,7 @@ void OpenOnce(TLogState& s) {
 
     // No "Global\" prefix: the file is per installation directory, and writers of other sessions
     // reach it through the open security attributes.
-    const std::string mutexName = kMutexPrefix + LowerCaseAscii(ExtractBaseName(s.LogPath));
+    const std::string mutexName = MutexPrefix + LowerCaseAscii(ExtractBaseName(s.LogPath));
     try {
         s.LogMutex = std::make_unique<TWinMutex>(OpenSecurityAttributes(), mutexName);
     } catch (const Exception&) {
@@ -207,7 +207,7 @@ void OpenOnce(TLogState& s) {
     s.LogFile.reset(CreateFileA(s.LogPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
     if (!s.LogFile) return;
-    if (!s.InitError.empty()) AppendEntry(s, kInitErrorEntry + s.InitError);
+    if (!s.InitError.empty()) AppendEntry(s, InitErrorEntry + s.InitError);
 }
 
 std::string Timestamp() {
@@ -224,28 +224,28 @@ bool ReadLogLevelEnabled() {
     TCrossRegistry registry;
     registry.SetRootKey(HKEY_LOCAL_MACHINE);
     registry.Access = KEY_READ;
-    const std::string key = ReplaceAllText(kLogKeyTemplate, kProductWord, ProductInfo("")->ProductCaption, true);
+    const std::string key = ReplaceAllText(LogKeyTemplate, ProductWord, ProductInfo("")->ProductCaption, true);
     if (!registry.OpenKey(key, false)) return false;
-    return registry.ReadInteger(kLevelValueName, 0) > 0;
+    return registry.ReadInteger(LevelValueName, 0) > 0;
 }
 
 }  // namespace
 
 void InitializeLogs() {
     TLogState& s = State();
-    if (GetModuleHandleA(kVirtualEnvironmentModule) != nullptr) {
+    if (GetModuleHandleA(VirtualEnvironmentModule) != nullptr) {
         s.Closed = true;
         return;
     }
     try {
         s.ThreadNames = std::make_unique<TThreadNames>();
-        RegisterThreadName(GetCurrentThreadId(), kMainThreadName);
+        RegisterThreadName(GetCurrentThreadId(), MainThreadName);
 
-        const std::string instance = GetEnvironmentValue(kInstanceVariable);
+        const std::string instance = GetEnvironmentValue(InstanceVariable);
         const std::string suffix = instance.empty() ? std::string() : "_" + instance;
         std::string modulePath = GetModuleFileNameChecked(nullptr);
         if (FileExistsPlain(modulePath)) modulePath = ResolveFileName(modulePath, nullptr, false);
-        const std::string logDirectory = ExtractPathPart(modulePath) + kLogDirectoryName;
+        const std::string logDirectory = ExtractPathPart(modulePath) + LogDirectoryName;
         // A failure shows later as a failed open, which leaves the log silent.
         CreateDirectoryA(logDirectory.c_str(), nullptr);
 
@@ -301,7 +301,7 @@ void LogWrite(const std::string& text, TLogOptions options) {
     if (!s.Enabled && (options & LogForced) == 0) return;
     if (TWriterFrame* frame = CurrentWriterFrame()) {
         // Re-entry from this thread's own append: kept for that append, never written here.
-        if (frame->Pending.size() < kPendingEntriesMax) frame->Pending.push_back(text);
+        if (frame->Pending.size() < PendingEntriesMax) frame->Pending.push_back(text);
         return;
     }
     TSharedGuard guard(s.CloseLock);
@@ -313,11 +313,11 @@ void LogWrite(const std::string& text, TLogOptions options) {
 
 std::string LogTitleLine(const std::string& title, char fill) {
     if (!State().Initialised) return {};
-    std::string line(kTitleLeftFill, fill);
+    std::string line(TitleLeftFill, fill);
     line += title;
-    if (title.size() < kTitleColumn) line.append(kTitleColumn - title.size(), fill);
+    if (title.size() < TitleColumn) line.append(TitleColumn - title.size(), fill);
     line += Timestamp();
-    if (line.size() < kTitleMinWidth) line.append(kTitleMinWidth - line.size(), fill);
+    if (line.size() < TitleMinWidth) line.append(TitleMinWidth - line.size(), fill);
     return line;
 }
 

@@ -12,8 +12,8 @@ namespace cm {
 namespace {
 
 // The view flags of the access mask; older headers may lack them.
-constexpr REGSAM kWow64Key64 = 0x0100;
-constexpr REGSAM kWow64Key32 = 0x0200;
+constexpr REGSAM Wow64Key64 = 0x0100;
+constexpr REGSAM Wow64Key32 = 0x0200;
 
 TRegDataType DataTypeOf(DWORD systemType) {
     switch (systemType) {
@@ -65,8 +65,8 @@ void TCrossRegistry::CloseKey() {
 REGSAM TCrossRegistry::EffectiveAccessFor(REGSAM access, bool use64BitView, bool use32BitView, bool system64Bit) {
     // A 32-bit system refuses or misreads the view flags, and has only the one view anyway.
     if (!system64Bit) return access;
-    if (use32BitView) access |= kWow64Key32;
-    if (use64BitView) access |= kWow64Key64;
+    if (use32BitView) access |= Wow64Key32;
+    if (use64BitView) access |= Wow64Key64;
     return access;
 }
 

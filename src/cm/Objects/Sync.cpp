@@ -10,14 +10,14 @@ namespace cm {
 
 namespace {
 
-constexpr const char* kUnit = "cm/Objects";
-constexpr const char* kGlobalPrefix = "Global\\";
+constexpr const char* SyncUnit = "cm/Objects";
+constexpr const char* GlobalPrefix = "Global\\";
 // The first major version whose object namespace has sessions (and so a "Global\" namespace).
-constexpr uint32_t kFirstSessionMajorVersion = 5;
+constexpr uint32_t FirstSessionMajorVersion = 5;
 // PostMessage fails with this code while the target's message queue is full.
-constexpr DWORD kErrorNotEnoughQuota = 1816;
+constexpr DWORD ErrorNotEnoughQuota = 1816;
 // The high bit of GetVersion is set on the non-NT family, which has no security descriptors.
-constexpr DWORD kVersionNonNtBit = 0x80000000;
+constexpr DWORD VersionNonNtBit = 0x80000000;
 
 std::atomic<TWarningHook> gWarningHook{nullptr};
 std::atomic<uint32_t> gDeadlockSlice{DeadlockWarningSliceMs};
@@ -34,7 +34,7 @@ struct TOpenSecurity {
 TOpenSecurity& OpenSecurity() {
     static TOpenSecurity security = [] {
         TOpenSecurity s;
-        if ((GetVersion() & kVersionNonNtBit) != 0) return s;
+        if ((GetVersion() & VersionNonNtBit) != 0) return s;
         if (!InitializeSecurityDescriptor(&s.Descriptor, SECURITY_DESCRIPTOR_REVISION)) return s;
         // A present but null access list grants every access to everyone; an empty (non-null)
         // list would grant none.
@@ -73,7 +73,7 @@ void CallWarningHook(const std::string& message) {
 }
 
 std::string GlobalName(const std::string& name, uint32_t majorVersion) {
-    return majorVersion >= kFirstSessionMajorVersion ? kGlobalPrefix + name : name;
+    return majorVersion >= FirstSessionMajorVersion ? GlobalPrefix + name : name;
 }
 
 std::string GlobalName(const std::string& name) { return GlobalName(name, LOBYTE(LOWORD(GetVersion()))); }
@@ -95,8 +95,8 @@ uint32_t DeadlockWarningSlice() { return gDeadlockSlice.load(); }
 int WaitForObjects(std::span<const HANDLE> handles, bool waitAll, int32_t timeoutMs, TWaitFlags flags,
                    HANDLE objectToSignal) {
     if (handles.empty()) throw Exception("No objects to wait for specified.");
-    CM_ASSERT(kUnit, handles.size() <= MAXIMUM_WAIT_OBJECTS);
-    CM_ASSERT(kUnit, objectToSignal == nullptr || handles.size() == 1);
+    CM_ASSERT(SyncUnit, handles.size() <= MAXIMUM_WAIT_OBJECTS);
+    CM_ASSERT(SyncUnit, objectToSignal == nullptr || handles.size() == 1);
 
     const bool infinite = timeoutMs < 0;
     DWORD result;
@@ -140,7 +140,7 @@ void PostMessageGuarded(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     DWORD started = GetTickCount();
     while (!PostMessageA(window, message, wParam, lParam)) {
         const DWORD error = GetLastError();
-        if (error != 0 && error != kErrorNotEnoughQuota)
+        if (error != 0 && error != ErrorNotEnoughQuota)
             RaiseSystemError("Failed to post message 0x0%x to window 0x0%x.", {message, HandleValue(window)}, error);
         Sleep(1);
         // Unsigned subtraction stays right across the 49-day wrap of the tick count.

@@ -1,0 +1,124 @@
+// The guarded message loop of threads that own windows.
+#include <cxxabi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <typeinfo>
+
+#include "cm/ThreadPool/ThreadPool.h"
+#include "cm/Objects/Errors.h"
+#include "cm/Objects/Format.h"
+#include "cm/Objects/Strings.h"
+#include "diagnostics/Logs.h"
+
+namespace cm {
+
+namespace {
+
+constexpr UINT DeviceChangeMessage = 0x219;  // WM_DEVICECHANGE: never dispatched by the loop
+constexpr int32_t HandlingEventKind = 3;
+constexpr int32_t DoneEventKind = 4;
+
+// The exception a window procedure of this thread kept for the loop (see GuardWindowProc).
+thread_local std::exception_ptr PendingDispatchError;
+
+// The class name of the exception without its namespace ("EWin32Error").
+std::string ExceptionClassName(const std::exception& e) {
+    const char* mangled = typeid(e).name();
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+    std::string name = (status == 0 && demangled) ? demangled : mangled;
+    std::free(demangled);
+    const size_t colon = name.rfind("::");
+    return colon == std::string::npos ? name : name.substr(colon + 2);
+}
+
+bool IsConsoleProgram() {
+    const auto* base = reinterpret_cast<const BYTE*>(::GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
+// A C++ throw carries no faulting address; the window procedure that raised is the code the
+// report points at (the loop itself for a message without a window).
+const void* FaultAddress(HWND window) {
+    if (window) {
+        if (const LONG_PTR proc = ::GetWindowLongPtrA(window, GWLP_WNDPROC)) return reinterpret_cast<const void*>(proc);
+    }
+    return reinterpret_cast<const void*>(&MessageLoop);
+}
+
+// Shows the dispatch error text in a message box titled "Application Error", or as a line on the
+// console in a console program.
+void ShowDispatchError(const std::exception& e, HWND window) {
+    const std::string text = DispatchErrorText(e, FaultAddress(window));
+    if (IsConsoleProgram()) {
+        std::fprintf(stdout, "%s\n", text.c_str());
+        std::fflush(stdout);
+    } else {
+        ::MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+    }
+}
+
+void HandleDispatchError(const MSG& msg, uint32_t options) {
+    try {
+        throw;
+    } catch (const EAbort&) {
+        return;
+    } catch (const std::exception& e) {
+        LogWarning("Message Dispatch Error\r\n    hWnd   = 0x" + HexDigits(reinterpret_cast<uintptr_t>(msg.hwnd), 8) +
+                   "\r\n    msg    = 0x" + HexDigits(msg.message, 8) +
+                   "\r\n    wParam = 0x" + HexDigits(static_cast<uint32_t>(msg.wParam), 8) +
+                   "\r\n    lParam = 0x" + HexDigits(static_cast<uint32_t>(msg.lParam), 8) + "\r\n" + e.what());
+        if (options & MessageLoopShow) ShowDispatchError(e, msg.hwnd);
+        if (options & MessageLoopReraise) throw;
+    }
+}
+
+}  // namespace
+
+std::string DispatchErrorText(const std::exception& e, const void* faultAddress) {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         static_cast<LPCSTR>(faultAddress), &module);
+    char path[MAX_PATH] = {};
+    if (module) ::GetModuleFileNameA(module, path, MAX_PATH);
+    const auto offset = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(faultAddress) -
+                                                      reinterpret_cast<uintptr_t>(module));
+    const std::string message = e.what();
+    const char* stop = (!message.empty() && message.back() != '.') ? "." : "";
+    return Format("Exception %s in module %s at %p.\n%s%s",
+                  {ExceptionClassName(e), ExtractNamePart(path), offset, message, stop});
+}
+
+void KeepDispatchException(std::exception_ptr error) noexcept {
+    // The first error of a dispatch wins; a nested dispatch's error is not overwritten.
+    if (!PendingDispatchError) PendingDispatchError = std::move(error);
+}
+
+void MessageLoop(uint32_t options, TEventLog* eventLog) {
+    TEventLog& log = eventLog ? *eventLog : DefaultEventLog();
+    MSG msg{};
+    for (;;) {
+        const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0) break;
+        if (got == -1) RaiseLastSystemError("Failed to get message");
+        if (msg.message == DeviceChangeMessage) continue;
+        const TEventArgs args{static_cast<uint32_t>(msg.message)};
+        log.WriteEvent("Handling message <dw>", args, DefaultEventNumberValue, HandlingEventKind, 0);
+        try {
+            PendingDispatchError = nullptr;
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+            if (PendingDispatchError) std::rethrow_exception(std::exchange(PendingDispatchError, nullptr));
+        } catch (...) {
+            log.WriteEvent("Done", args, DefaultEventNumberValue, DoneEventKind, -1);
+            HandleDispatchError(msg, options);
+            continue;
+        }
+        log.WriteEvent("Done", args, DefaultEventNumberValue, DoneEventKind, -1);
+    }
+}
+
+}  // namespace cm

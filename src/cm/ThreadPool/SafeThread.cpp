@@ -1,0 +1,147 @@
+// TSafeThread, TMethodThread and StartMethodThread.
+#include <process.h>
+
+#include "cm/ThreadPool/ThreadPool.h"
+#include "cm/Objects/Errors.h"
+#include "diagnostics/Logs.h"
+
+namespace cm {
+
+namespace {
+
+// Forced "Thread Error" entry for a body that raised. Never raises: the thread must end with its
+// exit code even when the log cannot be written.
+void LogThreadError(const std::string& message) noexcept {
+    try {
+        LogTitled("Thread Error", '-', LogForced);
+        LogWrite(message, LogForced);
+    } catch (...) {
+    }
+}
+
+// Lets a suspended thread run: resumes until its suspend count is 0. Returns false when the
+// system refuses.
+bool ResumeFully(HANDLE thread) {
+    for (;;) {
+        const DWORD previous = ::ResumeThread(thread);
+        if (previous == static_cast<DWORD>(-1)) return false;
+        if (previous <= 1) return true;
+    }
+}
+
+}  // namespace
+
+TSafeThread::TSafeThread(bool createSuspended, bool hardExit) : HardExit(hardExit), StartSuspended(createSuspended) {
+    // _beginthreadex rather than CreateThread: the C runtime sets up its per-thread state for
+    // the new thread. Always suspended, so that no body runs before the object is complete.
+    unsigned id = 0;
+    const uintptr_t handle = ::_beginthreadex(nullptr, 0, &TSafeThread::ThreadProc, this, CREATE_SUSPENDED, &id);
+    if (handle == 0) RaiseLastSystemError("Failed to create thread");
+    Handle.reset(reinterpret_cast<HANDLE>(handle));
+    ThreadId = id;
+    Suspended = true;
+}
+
+TSafeThread::~TSafeThread() { StopThread(); }
+
+void TSafeThread::DoFinish() {}
+
+void TSafeThread::AfterConstruction() {
+    if (!StartSuspended) Resume();
+}
+
+void TSafeThread::Resume() {
+    const DWORD previous = ::ResumeThread(Handle.get());
+    if (previous == static_cast<DWORD>(-1)) RaiseLastSystemError("Failed to resume thread 0x0%x", {Handle.get()});
+    if (previous <= 1) {
+        Started = true;
+        if (previous == 1) Suspended = false;
+    }
+}
+
+void TSafeThread::Suspend() {
+    Suspended = true;
+    if (::SuspendThread(Handle.get()) == static_cast<DWORD>(-1))
+        RaiseLastSystemError("Failed to suspend thread 0x0%x", {Handle.get()});
+}
+
+int32_t TSafeThread::WaitFor() {
+    WaitForObject(Handle.get(), WaitInfinite, WaitWarnDeadlock);
+    DWORD code = 0;
+    CheckSystemCallFmt(::GetExitCodeThread(Handle.get(), &code) != FALSE, "Failed to get exit code of thread 0x0%x",
+                       {Handle.get()});
+    return static_cast<int32_t>(code);
+}
+
+void TSafeThread::StopThread() noexcept {
+    if (!Handle) return;
+    // A thread destroying its own object cannot wait for itself.
+    if (::GetCurrentThreadId() == ThreadId) return;
+    if (!Started) {
+        Discarded = true;
+        Terminate();
+        ResumeFully(Handle.get());
+    } else if (!Finished) {
+        Terminate();
+        if (Suspended) ResumeFully(Handle.get());
+    }
+    Suspended = false;
+    // Waited for even when Finished is set: the thread still runs DoFinish and its exit on this
+    // object after setting it.
+    try {
+        WaitForObject(Handle.get(), WaitInfinite, WaitWarnDeadlock);
+    } catch (...) {
+        ::WaitForSingleObject(Handle.get(), INFINITE);
+    }
+    Handle.reset();
+}
+
+unsigned __stdcall TSafeThread::ThreadProc(void* self) {
+    auto* thread = static_cast<TSafeThread*>(self);
+    try {
+        if (!thread->Discarded) thread->Execute();
+    } catch (const std::exception& e) {
+        LogThreadError(e.what());
+        thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
+    } catch (...) {
+        // Not of the error class: reported as well rather than ended silently with code 0.
+        LogThreadError("Unknown exception");
+        thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
+    }
+    thread->Finished = true;
+    try {
+        thread->DoFinish();
+    } catch (const std::exception& e) {
+        LogThreadError(e.what());
+        thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
+    } catch (...) {
+        LogThreadError("Unknown exception");
+        thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
+    }
+    const auto exitCode = static_cast<unsigned>(thread->ReturnValue);
+    if (thread->HardExit) {
+        // Forced termination skips the runtime's and the DLLs' thread detach work, as asked.
+        ::TerminateThread(::GetCurrentThread(), exitCode);
+    }
+    return exitCode;
+}
+
+TMethodThread::TMethodThread(TThreadMethod method, bool createSuspended, bool hardExit)
+    : TSafeThread(createSuspended, hardExit), ThreadMethod(std::move(method)) {}
+
+TMethodThread::~TMethodThread() { StopThread(); }
+
+void TMethodThread::Execute() {
+    if (!ThreadMethod) return;
+    try {
+        ThreadMethod(*this);
+    } catch (...) {
+    }
+}
+
+void StartMethodThread(std::unique_ptr<TMethodThread>& thread, bool hardExit, TThreadMethod method) {
+    thread = MakeThread<TMethodThread>(std::move(method), true, hardExit);
+    thread->Resume();
+}
+
+}  // namespace cm
