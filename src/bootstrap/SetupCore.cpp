@@ -18,6 +18,9 @@ namespace {
 constexpr const char* TempDirectoryPrefix = "Tavrel_Setup_";
 constexpr uint32_t DecoderOptions = cm::HideWindow | cm::NewConsole | cm::NoErrorDialogs;  // 0x40009
 constexpr int ConsoleEraseWidth = 78;
+constexpr const char* WaitDialogMessage = "Extracting setup files...";
+// Two resource saves, the decoding, the cut: the compressed path's progress steps.
+constexpr int32_t WaitDialogSteps = 4;
 constexpr const char* InfoFileName = "info.dat";
 
 void WriteStdOut(std::string_view text) {
@@ -53,6 +56,8 @@ int32_t SetupCore::Run() {
     try {
         // A bad own header fails loudly: nothing else could be trusted either.
         Console = cm::TModuleExplorer::CreateForModule(Module, true)->Subsystem() == cm::ImageSubsystemWindowsConsole;
+        if (!Console)
+            WaitDialog = std::make_unique<TWaitDialog>(0, WaitDialogMessage, WaitDialogSteps);
         try {
             if (Console) {
                 WriteStdOut("Please wait...");
@@ -83,6 +88,7 @@ int32_t SetupCore::Run() {
             ReadPackage();
 
             std::string commandLine = BuildSetupCommandLine();
+            CloseWaitDialog();
             if (Console) {
                 WriteStdOut("\r" + std::string(ConsoleEraseWidth, ' ') + "\r");
                 FlushStdOut();
@@ -93,10 +99,14 @@ int32_t SetupCore::Run() {
             cm::SetProcessExitCode(exitCode);
         } catch (...) {
             CleanUp();
+            CloseWaitDialog();
             throw;
         }
         CleanUp();
+        CloseWaitDialog();
     } catch (const std::exception& e) {
+        // The dialog is gone before the error shows (it may not have existed at all).
+        CloseWaitDialog();
         ShowFatalError(e.what());
         exitCode = FatalExitCode;
         cm::SetProcessExitCode(exitCode);
@@ -169,10 +179,17 @@ std::string SetupCore::BuildSetupCommandLine() const {
 }
 
 void SetupCore::StepProgress() {
+    if (WaitDialog)
+        WaitDialog->Step(1);
     if (Console) {
         WriteStdOut(".");
         FlushStdOut();
     }
+}
+
+void SetupCore::CloseWaitDialog() noexcept {
+    // Ends the dialog's thread and window; the owner's window (none here) comes to the front.
+    WaitDialog.reset();
 }
 
 void SetupCore::ShowFatalError(const std::string& message) const {

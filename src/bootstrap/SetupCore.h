@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "bootstrap/WaitDialog.h"
 #include "cm/Objects/WinApi.h"
 #include "packets/SetupPackets.h"
 
@@ -45,11 +46,13 @@ private:
     void ReadPackage();
     std::string BuildSetupCommandLine() const;
     void StepProgress();
+    void CloseWaitDialog() noexcept;
     void ShowFatalError(const std::string& message) const;
     void CleanUp();
 
     HMODULE Module;
     bool Console = false;
+    std::unique_ptr<TWaitDialog> WaitDialog;  // GUI build only, while extracting
     SetupMetadata Metadata;
     std::string TempDirectory;  // with a trailing backslash once set
     std::string LzmaPath, SetupExePath, SetupLzmaPath, SetupPakPath, InfoDatPath;

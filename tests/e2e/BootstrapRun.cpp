@@ -178,6 +178,8 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
         fixture::WriteWholeFile(result.TempDirectory + "marker.txt", "left by an earlier run");
         ResumeThread(thread.get());
     }
+    if (options.WhileRunning)
+        options.WhileRunning(result);
     if (options.ExpectMessageBox)
         result.Box = ReadAndDismissMessageBox(process.get(), pi.dwProcessId, result.TempDirectory, options.TimeoutMs);
     if (WaitForSingleObject(process.get(), options.TimeoutMs) != WAIT_OBJECT_0) {

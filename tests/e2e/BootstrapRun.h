@@ -33,10 +33,17 @@ struct RunResult {
 };
 
 struct RunOptions {
+    RunOptions() = default;
+    RunOptions(std::string arguments, bool precreate = false)
+        : Arguments(std::move(arguments)), PrecreateTempDirectory(precreate) {}
+
     std::string Arguments;            // text after the quoted program path
     bool PrecreateTempDirectory = false;  // make the temporary directory (with a marker file) first
     bool ExpectMessageBox = false;    // read and dismiss the bootstrap's message box
     DWORD TimeoutMs = 60000;
+    // Called once the bootstrap runs (temporary directory and process id known), before the
+    // wait for its end.
+    std::function<void(const RunResult&)> WhileRunning;
 };
 
 // The work directory of the test run (made on first use, with a trailing backslash).

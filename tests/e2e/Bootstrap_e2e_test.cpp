@@ -6,6 +6,8 @@
 #include "helpers/BootstrapFixture.h"
 #include "helpers/PackageBuilder.h"
 
+#include <commctrl.h>
+
 namespace e2e {
 namespace {
 
@@ -32,6 +34,14 @@ protected:
         ASSERT_EQ(0, cm::RunProcess(cm::QuoteString(decoder) + " e " + cm::QuoteString(pak) + " " + cm::QuoteString(lzma),
                                     true, cm::HideWindow));
         CompressedPackage = fixture::ReadWholeFile(lzma);
+    }
+
+    // The run's work directory goes with the suite (process ids, which name it, come round again).
+    static void TearDownTestSuite() {
+        try {
+            cm::DeleteDirectoryTree(WorkDirectory(), "*.*", false, false);
+        } catch (...) {
+        }
     }
 
     static BootstrapResources Stored() {
@@ -137,6 +147,102 @@ TEST_F(BootstrapE2E, ProductCaptionFromThePackage) {
     EXPECT_EQ(0u, failed.Box.Text.find("Failed to create process: ")) << failed.Box.Text;
     EXPECT_FALSE(failed.Box.TempDirectoryExisted);
     EXPECT_EQ(6, failed.ExitCode);
+}
+
+// The wait dialog as the user sees it while the payload is decoded (held by a stand-in decoder
+// until the test has looked), and gone before the setup starts; the console build shows none.
+struct DialogView {
+    bool Found = false;
+    std::string Title, Text, Button;
+    bool ButtonEnabled = true;
+    RECT Rect{};
+    int BarPosition = -1, BarMaximum = -1;
+};
+
+BOOL CALLBACK ReadDialogChild(HWND w, LPARAM param) {
+    auto* view = reinterpret_cast<DialogView*>(param);
+    char cls[64] = {}, text[256] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    GetWindowTextA(w, text, sizeof text);
+    if (lstrcmpiA(cls, "Button") == 0) {
+        view->Button = text;
+        view->ButtonEnabled = IsWindowEnabled(w) != FALSE;
+    } else if (lstrcmpiA(cls, "Static") == 0) {
+        view->Text = text;
+    } else if (lstrcmpiA(cls, PROGRESS_CLASSA) == 0) {
+        view->BarPosition = static_cast<int>(SendMessageA(w, PBM_GETPOS, 0, 0));
+        view->BarMaximum = static_cast<int>(SendMessageA(w, PBM_GETRANGE, FALSE, 0));
+    }
+    return TRUE;
+}
+
+// The visible wait dialog of the process, waiting for it up to timeoutMs.
+DialogView FindWaitDialog(DWORD processId, DWORD timeoutMs) {
+    DialogView view;
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
+        for (HWND w = FindWindowExA(nullptr, nullptr, "ProgressWndClass", nullptr); w;
+             w = FindWindowExA(nullptr, w, "ProgressWndClass", nullptr)) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(w, &pid);
+            if (pid != processId || !IsWindowVisible(w))
+                continue;
+            char title[64] = {};
+            GetWindowTextA(w, title, sizeof title);
+            view.Found = true;
+            view.Title = title;
+            GetWindowRect(w, &view.Rect);
+            EnumChildWindows(w, ReadDialogChild, reinterpret_cast<LPARAM>(&view));
+            return view;
+        }
+        Sleep(20);
+    }
+    return view;
+}
+
+TEST_F(BootstrapE2E, WaitDialogWhileExtracting) {
+    const std::string heldDecoder = fixture::ReadWholeFile(TestBinDirectory() + "held_decoder.exe");
+    const BootstrapResources held{Package, MetadataRecord(static_cast<int32_t>(SetupImage.size()), true), heldDecoder};
+
+    DialogView seen;
+    RunOptions options;
+    options.Arguments = "/exit=5";
+    options.WhileRunning = [&](const RunResult& run) {
+        seen = FindWaitDialog(run.ProcessId, 20000);
+        // The two saves step the bar while the decoder is held.
+        for (int waited = 0; seen.Found && seen.BarPosition < 2 && waited < 20000; waited += 20) {
+            Sleep(20);
+            seen = FindWaitDialog(run.ProcessId, 0);
+        }
+        fixture::WriteWholeFile(run.TempDirectory + "go", "");
+    };
+    RunResult r = RunBootstrap(Make("dialog", held), options);
+    ASSERT_TRUE(seen.Found) << "no wait dialog (is there an X display?)";
+    EXPECT_EQ("Please Wait...", seen.Title);
+    EXPECT_EQ("Extracting setup files...", seen.Text);
+    EXPECT_EQ("&Cancel", seen.Button);
+    EXPECT_FALSE(seen.ButtonEnabled);
+    EXPECT_EQ(400, seen.Rect.right - seen.Rect.left);
+    EXPECT_EQ(120, seen.Rect.bottom - seen.Rect.top);
+    EXPECT_EQ((GetSystemMetrics(SM_CXFULLSCREEN) - 400) / 2, seen.Rect.left);
+    EXPECT_EQ(4, seen.BarMaximum);
+    EXPECT_EQ(2, seen.BarPosition) << "both resources saved, decoding held";
+    ASSERT_TRUE(r.SetupRan);
+    EXPECT_EQ(5, r.ExitCode);
+    EXPECT_EQ("absent", Report(r, "waitdialog")) << "the dialog closes before the setup starts";
+    EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+
+    // The console build shows progress as dots only.
+    bool consoleDialog = true;
+    options.WhileRunning = [&](const RunResult& run) {
+        for (int waited = 0; waited < 20000 && !DirectoryExists(run.TempDirectory); waited += 20)
+            Sleep(20);
+        consoleDialog = FindWaitDialog(run.ProcessId, 1000).Found;
+        fixture::WriteWholeFile(run.TempDirectory + "go", "");
+    };
+    RunResult console = RunBootstrap(Make("dialog-console", held, true), options);
+    EXPECT_FALSE(consoleDialog);
+    ASSERT_TRUE(console.SetupRan);
+    EXPECT_EQ(5, console.ExitCode);
 }
 
 // Console build: the exact bytes on standard output, and the setup converted to the console subsystem.

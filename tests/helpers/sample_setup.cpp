@@ -6,6 +6,7 @@
 //   subsystem  the subsystem field of its own loaded image (2 GUI, 3 console)
 //   entry      one line per name in its own directory
 //   infotime   the last-write time of info.dat beside it (a file time, decimal), when present
+//   waitdialog "present" when a wait dialog window exists anywhere, else "absent"
 // Without a report file it shows the command line in a console line on standard output.
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +52,7 @@ int main() {
             (static_cast<unsigned long long>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
         report += "infotime=" + std::to_string(time) + "\n";
     }
+    report += std::string("waitdialog=") + (FindWindowA("ProgressWndClass", nullptr) ? "present" : "absent") + "\n";
     if (FILE* f = std::fopen(reportPath, "wb")) {
         std::fwrite(report.data(), 1, report.size(), f);
         std::fclose(f);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cm/Objects/Errors.h"
+#include "cm/Objects/FileSystem.h"
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/Strings.h"
 
@@ -70,12 +71,11 @@ protected:
         static int counter = 0;
         dir_ = std::string(temp) + "cm_process_test_" + std::to_string(::GetCurrentProcessId()) + "_" +
                std::to_string(++counter);
+        // Process ids come round again: an earlier run's directory of the same name may be left.
+        if (::GetFileAttributesA(dir_.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteDirectoryTree(dir_);
         ASSERT_TRUE(::CreateDirectoryA(dir_.c_str(), nullptr)) << dir_;
     }
-    void TearDown() override {
-        for (const std::string& file : files_) ::DeleteFileA(file.c_str());
-        ::RemoveDirectoryA(dir_.c_str());
-    }
+    void TearDown() override { DeleteDirectoryTree(dir_); }
     std::string File(const std::string& name) {
         files_.push_back(dir_ + "\\" + name);
         return files_.back();
