@@ -19,6 +19,13 @@ int main() {
     ::GetSystemTimeAsFileTime(&now);
     std::printf("%llu\n", (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
     std::fflush(stdout);
+    // Keep it up a moment, so that a watcher from outside sees it too.
+    const DWORD until = ::GetTickCount() + 300;
+    MSG msg;
+    while (::GetTickCount() < until) {
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+        ::Sleep(5);
+    }
     ::DestroyWindow(window);
     return 0;
 }

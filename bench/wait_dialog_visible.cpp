@@ -1,5 +1,5 @@
 // Shows the wait dialog as the bootstrap does and prints the system time (100 ns units since
-// 1601) at which it is up, then closes it. Run by wait_dialog_bench.sh.
+// 1601) at which it is up, keeps it up for 300 ms and closes it. Run by wait_dialog_bench.sh.
 #include <cstdio>
 
 #include "bootstrap/WaitDialog.h"
@@ -10,5 +10,7 @@ int main() {
     ::GetSystemTimeAsFileTime(&now);
     std::printf("%llu\n", (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
     std::fflush(stdout);
+    // Keep it up a moment, so that a watcher from outside sees it too.
+    ::Sleep(300);
     return 0;
 }
