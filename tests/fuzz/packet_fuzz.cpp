@@ -12,6 +12,7 @@
 #include "cm/StreamUtils/PointerStream.h"
 #include "packets/ProductInformation.h"
 #include "packets/SetupPackets.h"
+#include "support/ProductPackets.h"
 #include "support/VectorStream.h"
 
 namespace {
@@ -30,13 +31,7 @@ void CheckRoundTrip(cm::TPacket& packet) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool registered = [] {
-        cm::InitializePackets();
-        cm::InitializeSetupPackets();
-        cm::InitializeProductInformation();
-        return true;
-    }();
-    (void)registered;
+    cm::test::RegisterProductPackets();
     if (size < 1 || size > (1 << 20))
         return 0;
     const uint8_t mode = data[0] % 5;

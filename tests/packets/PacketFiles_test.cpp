@@ -7,21 +7,14 @@
 #include "packets/ProductInformation.h"
 #include "packets/SetupPackets.h"
 #include "support/MessageOf.h"
+#include "support/ProductPackets.h"
 
 namespace cm::test {
 namespace {
 
 class PacketFilesTest : public cm::testing::ScratchDirectoryTest {
 protected:
-    static void SetUpTestSuite() {
-        static const bool done = [] {
-            InitializePackets();
-            InitializeSetupPackets();
-            InitializeProductInformation();
-            return true;
-        }();
-        (void)done;
-    }
+    static void SetUpTestSuite() { RegisterProductPackets(); }
 
     // Writes the packet (and any tail) to a file of the scratch directory.
     std::string WritePacket(TPacket& packet, const std::string& name, const std::string& tail = "",

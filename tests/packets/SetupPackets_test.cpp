@@ -8,6 +8,7 @@
 #include "packets/ProductInformation.h"
 #include "packets/SetupPackets.h"
 #include "support/MessageOf.h"
+#include "support/ProductPackets.h"
 #include "support/VectorStream.h"
 
 namespace cm::test {
@@ -15,15 +16,7 @@ namespace {
 
 class SetupPacketsTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static const bool done = [] {
-            InitializePackets();
-            InitializeSetupPackets();
-            InitializeProductInformation();
-            return true;
-        }();
-        (void)done;
-    }
+    static void SetUpTestSuite() { RegisterProductPackets(); }
 };
 
 std::unique_ptr<TSetupFilePacket> FileEntry(const std::string& name, const std::string& content) {

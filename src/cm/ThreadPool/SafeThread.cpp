@@ -98,26 +98,24 @@ void TSafeThread::StopThread() noexcept {
 
 unsigned __stdcall TSafeThread::ThreadProc(void* self) {
     auto* thread = static_cast<TSafeThread*>(self);
-    try {
+    // An error of a step is logged and becomes the thread's exit code; the thread goes on.
+    auto guarded = [thread](auto&& step) {
+        try {
+            step();
+        } catch (const std::exception& e) {
+            LogThreadError(e.what());
+            thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
+        } catch (...) {
+            // Not of the error class: reported as well rather than ended silently with code 0.
+            LogThreadError("Unknown exception");
+            thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
+        }
+    };
+    guarded([thread] {
         if (!thread->Discarded) thread->Execute();
-    } catch (const std::exception& e) {
-        LogThreadError(e.what());
-        thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
-    } catch (...) {
-        // Not of the error class: reported as well rather than ended silently with code 0.
-        LogThreadError("Unknown exception");
-        thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
-    }
+    });
     thread->Finished = true;
-    try {
-        thread->DoFinish();
-    } catch (const std::exception& e) {
-        LogThreadError(e.what());
-        thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
-    } catch (...) {
-        LogThreadError("Unknown exception");
-        thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
-    }
+    guarded([thread] { thread->DoFinish(); });
     const auto exitCode = static_cast<unsigned>(thread->ReturnValue);
     if (thread->HardExit) {
         // Forced termination skips the runtime's and the DLLs' thread detach work, as asked.

@@ -1,7 +1,6 @@
 #include "cm/Packets/PacketTestClasses.h"
 
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "support/ProductPackets.h"
 
 namespace cm::test {
 
@@ -80,9 +79,7 @@ const TPacketClass TV7Packet::Class{"TV7Packet", VersionedGuid, &TPacket::Class,
 
 void RegisterTestPackets() {
     static const bool done = [] {
-        InitializePackets();
-        InitializeSetupPackets();
-        InitializeProductInformation();
+        RegisterProductPackets();
         RegisterPacketClass(TTinyPacket::Class);
         RegisterPacketClass(TAllFieldsPacket::Class);
         RegisterPacketClass(THolderPacket::Class);

@@ -5,34 +5,12 @@
 #include <vector>
 
 #include "cm/StreamUtils/StreamUtils.h"
+#include "support/VectorStream.h"
 
 namespace cm {
 namespace {
 
-// A stream outside the memory-stream base: bytes in a vector, grows on write and SetSize.
-class VectorStream : public TStream {
-public:
-    std::vector<uint8_t> Bytes;
-    int32_t Pos = 0;
-
-    int32_t Read(void* buffer, int32_t count) override {
-        int32_t n = std::clamp<int32_t>(static_cast<int32_t>(Bytes.size()) - Pos, 0, count);
-        if (n > 0) std::memcpy(buffer, Bytes.data() + Pos, static_cast<size_t>(n));
-        Pos += n;
-        return n;
-    }
-    int32_t Write(const void* buffer, int32_t count) override {
-        if (Bytes.size() < static_cast<size_t>(Pos + count)) Bytes.resize(static_cast<size_t>(Pos + count));
-        std::memcpy(Bytes.data() + Pos, buffer, static_cast<size_t>(count));
-        Pos += count;
-        return count;
-    }
-    int32_t Seek(int32_t offset, SeekOrigin origin) override {
-        Pos = offset + (origin == soBeginning ? 0 : origin == soCurrent ? Pos : static_cast<int32_t>(Bytes.size()));
-        return Pos;
-    }
-    void SetSize(int32_t size) override { Bytes.resize(static_cast<size_t>(size)); }
-};
+using test::VectorStream;  // a stream outside the memory-stream base
 
 // A memory stream over a fixed block, enough to see StreamMemory at work.
 class BlockStream : public TCustomMemoryStream {

@@ -1,0 +1,21 @@
+// Test support: the packet framework and the bootstrap's packet units registered once per
+// process, in the program's order (TPacket, the setup packets, the product information).
+#pragma once
+
+#include "cm/Packets/Packets.h"
+#include "packets/ProductInformation.h"
+#include "packets/SetupPackets.h"
+
+namespace cm::test {
+
+inline void RegisterProductPackets() {
+    static const bool registered = [] {
+        InitializePackets();
+        InitializeSetupPackets();
+        InitializeProductInformation();
+        return true;
+    }();
+    (void)registered;
+}
+
+}  // namespace cm::test
