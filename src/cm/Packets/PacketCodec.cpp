@@ -251,6 +251,66 @@ void TFieldReader::SetField(const TPacketClass* cls, const TFieldDef* field) {
     FField = field;
 }
 
+// ---- Read-ahead ----------------------------------------------------------------------------------
+
+TReadAheadStream::TReadAheadStream(TStream& base)
+    : FBase(base), FSize(base.Size()), FPosition(base.Position()), FBasePosition(FPosition) {}
+
+int32_t TReadAheadStream::Read(void* buffer, int32_t count) {
+    if (count <= 0 || FPosition >= FSize || FPosition < 0)
+        return 0;
+    count = static_cast<int32_t>(std::min<int64_t>(count, FSize - FPosition));
+    auto* target = static_cast<uint8_t*>(buffer);
+    int32_t done = 0;
+    // What the current piece holds of the request.
+    if (FPosition >= FPieceStart && FPosition < FPieceStart + FPieceLength) {
+        const int32_t offset = static_cast<int32_t>(FPosition - FPieceStart);
+        done = std::min(count, FPieceLength - offset);
+        std::memcpy(target, FPiece.data() + offset, static_cast<size_t>(done));
+        FPosition += done;
+    }
+    if (done == count)
+        return done;
+    const int32_t rest = count - done;
+    if (FBasePosition != FPosition)
+        FBasePosition = FBase.Seek(static_cast<int32_t>(FPosition), soBeginning);
+    if (rest >= FNextPiece) {
+        const int32_t read = FBase.Read(target + done, rest);
+        FBasePosition += read;
+        FPosition += read;
+        return done + read;
+    }
+    // A new piece from here on, each one larger up to the largest.
+    const int32_t piece = static_cast<int32_t>(std::min<int64_t>(FNextPiece, FSize - FPosition));
+    FNextPiece = std::min(FNextPiece * 2, LargestPiece);
+    FPiece.resize(static_cast<size_t>(piece));
+    FPieceStart = FPosition;
+    FPieceLength = FBase.Read(FPiece.data(), piece);
+    FBasePosition += FPieceLength;
+    const int32_t more = std::min(rest, FPieceLength);
+    std::memcpy(target + done, FPiece.data(), static_cast<size_t>(more));
+    FPosition += more;
+    return done + more;
+}
+
+int32_t TReadAheadStream::Write(const void*, int32_t) {
+    throw EStreamError("Stream write error");
+}
+
+int32_t TReadAheadStream::Seek(int32_t offset, SeekOrigin origin) {
+    switch (origin) {
+        case soBeginning: FPosition = offset; break;
+        case soCurrent: FPosition += offset; break;
+        case soEnd: FPosition = FSize + static_cast<int64_t>(offset); break;
+    }
+    return static_cast<int32_t>(FPosition);
+}
+
+void TReadAheadStream::Detach() {
+    if (FBasePosition != FPosition)
+        FBasePosition = FBase.Seek(static_cast<int32_t>(FPosition), soBeginning);
+}
+
 // ---- Writing -------------------------------------------------------------------------------------
 
 namespace {
@@ -552,21 +612,31 @@ void TPacket::ReadFieldsFromMemory(TCustomMemoryStream& stream, int32_t& storedC
     reader.SyncOut();
 }
 
-void TPacket::LoadFromStream(TStream& stream, TPacketReadContext* context, uint32_t flags) {
+namespace {
+
+// Reads the packet at the stream's position; a stream that is no memory stream is read through a
+// read-ahead, and left positioned after the packet.
+std::unique_ptr<TPacket> ReadTopLevel(TStream& stream, TPacketReadContext* context, TPacket* into, uint32_t flags) {
     if (flags & lfCompressed) {
         TDecompressStream decompressed(&stream, -1, false, 1);
-        LoadFromStream(decompressed, context, flags & ~lfCompressed);
-        return;
+        return ReadTopLevel(decompressed, context, into, flags & ~lfCompressed);
     }
-    packet_engine::ReadPacket(stream, context, this, -1, 0);
+    if (IsMemoryStream(stream))
+        return packet_engine::ReadPacket(stream, context, into, -1, 0);
+    TReadAheadStream ahead(stream);
+    auto packet = packet_engine::ReadPacket(ahead, context, into, -1, 0);
+    ahead.Detach();
+    return packet;
+}
+
+}  // namespace
+
+void TPacket::LoadFromStream(TStream& stream, TPacketReadContext* context, uint32_t flags) {
+    ReadTopLevel(stream, context, this, flags);
 }
 
 std::unique_ptr<TPacket> TPacket::CreateFromStream(TStream& stream, TPacketReadContext* context, uint32_t flags) {
-    if (flags & lfCompressed) {
-        TDecompressStream decompressed(&stream, -1, false, 1);
-        return CreateFromStream(decompressed, context, flags & ~lfCompressed);
-    }
-    return packet_engine::ReadPacket(stream, context, nullptr, -1, 0);
+    return ReadTopLevel(stream, context, nullptr, flags);
 }
 
 void TCustomPacketList::LoadFromStream(TStream& stream, TPacketReadContext* context) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cm/Packets/Packets.h"
 
@@ -74,6 +75,33 @@ private:
     int64_t FLimit = 0;
     const TPacketClass* FClass = nullptr;
     const TFieldDef* FField = nullptr;
+};
+
+// Reads a seekable stream ahead in growing pieces (4 KB doubling up to 256 KB) so that the many
+// small field reads of a large packet cost no stream read each; requests of a piece or more go to
+// the stream directly. Its position is its own until Detach puts the stream there. Read-only.
+class TReadAheadStream : public TStream {
+public:
+    static constexpr int32_t FirstPiece = 4096;
+    static constexpr int32_t LargestPiece = 262144;
+
+    explicit TReadAheadStream(TStream& base);
+    int32_t Read(void* buffer, int32_t count) override;
+    int32_t Write(const void* buffer, int32_t count) override;
+    int32_t Seek(int32_t offset, SeekOrigin origin) override;
+    int32_t Size() override { return FSize; }
+    // Positions the underlying stream at this stream's position.
+    void Detach();
+
+private:
+    TStream& FBase;
+    int32_t FSize;
+    int64_t FPosition;       // this stream's position
+    int64_t FBasePosition;   // where the underlying stream stands
+    std::vector<uint8_t> FPiece;
+    int64_t FPieceStart = 0;  // stream position of FPiece[0]
+    int32_t FPieceLength = 0;
+    int32_t FNextPiece = FirstPiece;
 };
 
 namespace packet_engine {

@@ -276,10 +276,31 @@ void TMappedFileStream::SetSize(int32_t size) {
 
 int32_t TMappedFileStream::Read(void* buffer, int32_t count) {
     try {
+        // A read of a view or more from a read-only file goes to the file itself: the same bytes
+        // (nothing unwritten can sit in the views of a read-only mapping), without mapping views
+        // and faulting their pages in one by one only to copy them once.
+        if (!Writable() && count >= FCache->ViewSize())
+            return ReadDirect(buffer, count);
         return FCache->Read(buffer, FPosition, FSize, count);
     } catch (...) {
         ReraiseWithContextFmt("Failed to read from mapped file: %s", {FFileName});
     }
+}
+
+int32_t TMappedFileStream::ReadDirect(void* buffer, int32_t count) {
+    const int64_t available = FSize - FPosition;
+    if (FPosition < 0 || available <= 0)
+        return 0;
+    const DWORD wanted = static_cast<DWORD>(std::min<int64_t>(count, available));
+    // A positioned read: the handle's own file pointer is not the stream's position.
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(FPosition);
+    at.OffsetHigh = static_cast<DWORD>(FPosition >> 32);
+    DWORD read = 0;
+    if (!::ReadFile(Handle(), buffer, wanted, &read, &at))
+        RaiseLastSystemError("Failed to read %s bytes at %s", {static_cast<unsigned>(wanted), FPosition});
+    FPosition += read;
+    return static_cast<int32_t>(read);
 }
 
 int32_t TMappedFileStream::Write(const void* buffer, int32_t count) {

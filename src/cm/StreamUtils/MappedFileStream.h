@@ -84,8 +84,9 @@ public:
     // Close(), with any failure swallowed: call Close() to learn of one.
     ~TMappedFileStream() override;
 
-    // Reading at or past the end copies nothing and returns 0. Failures are re-raised with
-    // "Failed to read from mapped file: %s" in front.
+    // Reading at or past the end copies nothing and returns 0. A read-only stream reads requests
+    // of a view or more straight from the file. Failures are re-raised with "Failed to read from
+    // mapped file: %s" in front.
     int32_t Read(void* buffer, int32_t count) override;
     // Grows the stream (and the file, in whole views) as needed. Raises "Failed to write to mapped
     // file: %s" + CR LF + the cause ("Cannot write to a read-only mapped file." among them); a
@@ -121,6 +122,7 @@ public:
 private:
     bool CutsBackOnClose() const { return Writable() && !(FFlags & ffMappedNoInitialSize); }
     void SetSize64(int64_t size);
+    int32_t ReadDirect(void* buffer, int32_t count);
     void EnsureMapping();
     void CloseMapping();
     void* MapView(int32_t count, int64_t offset);

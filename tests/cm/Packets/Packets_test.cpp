@@ -194,21 +194,20 @@ TEST_F(PacketsTest, EveryFieldRoundTripsInEveryForm) {
     }
 }
 
-TEST_F(PacketsTest, SixtyFourKilobyteBodyIsReadOnceLargerBodiesFieldByField) {
-    for (int32_t bodySize : {65536, 65537}) {
+// Bodies up to 64 KB are parsed from one read, larger ones field by field; either way a plain
+// stream sees a handful of reads (the read-ahead serves the small ones), and the packet is the same.
+TEST_F(PacketsTest, LargeBodiesCostFewStreamReads) {
+    for (int32_t bodySize : {65536, 65537, 1000000}) {
         TTinyPacket packet;
         packet.S.assign(static_cast<size_t>(bodySize - 4 - 4), 's');  // A, compact length, text
         VectorStream stream(Save(packet));
         ASSERT_EQ(stream.Bytes.size(), static_cast<size_t>(32 + bodySize));
+        stream.Bytes.push_back(0xEE);
         TTinyPacket loaded;
         stream.Reads = 0;
         loaded.LoadFromStream(stream);
-        EXPECT_TRUE(loaded.Equals(packet));
-        // Header plus one body read, or header plus one read per field piece.
-        if (bodySize == 65536)
-            EXPECT_EQ(stream.Reads, 2);
-        else
-            EXPECT_GT(stream.Reads, 2);
+        EXPECT_TRUE(loaded.Equals(packet)) << bodySize;
+        EXPECT_LE(stream.Reads, 3) << bodySize;
         EXPECT_EQ(stream.Pos, 32 + bodySize);
     }
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -173,11 +174,11 @@ TEST_F(MappedFileStreamTest, ReadAcrossTwoViewsThenAThirdEvictsTheLeastRecentlyU
     const std::string data = Pattern(1000000);
     WriteBytes(path, data);
     TMappedFileStream stream(path, fmOpenRead | fmShareDenyWrite);
-    std::string buffer(300000, '\0');
+    std::string buffer(1000, '\0');
 
-    stream.Seek(100000, soBeginning);
-    EXPECT_EQ(stream.Read(buffer.data(), 300000), 300000);
-    EXPECT_TRUE(buffer == data.substr(100000, 300000));
+    stream.Seek(262000, soBeginning);
+    EXPECT_EQ(stream.Read(buffer.data(), 1000), 1000);
+    EXPECT_TRUE(buffer == data.substr(262000, 1000));
     EXPECT_EQ(stream.Cache().ViewKeys(), (Keys{1, 0}));
 
     struct Step {
@@ -196,6 +197,34 @@ TEST_F(MappedFileStreamTest, ReadAcrossTwoViewsThenAThirdEvictsTheLeastRecentlyU
         EXPECT_EQ(buffer.substr(0, 100), data.substr(static_cast<size_t>(step.position), 100));
         EXPECT_EQ(stream.Cache().ViewKeys(), step.keysAfter);
     }
+}
+
+// Reads of a view or more: straight from a read-only file, through the views of a writable one
+// (which may hold bytes not yet in the file); the same bytes and positions either way.
+TEST_F(MappedFileStreamTest, LargeReadsOfAReadOnlyFileBypassTheViews) {
+    const std::string path = Path("large.bin");
+    const std::string data = Pattern(1000000);
+    WriteBytes(path, data);
+    auto stream = std::make_unique<TMappedFileStream>(path, fmOpenRead | fmShareDenyWrite);
+    std::string buffer(400000, '\0');
+    stream->Seek(100000, soBeginning);
+    EXPECT_EQ(stream->Read(buffer.data(), 400000), 400000);
+    EXPECT_TRUE(buffer == data.substr(100000, 400000));
+    EXPECT_EQ(stream->Position(), 500000);
+    EXPECT_TRUE(stream->Cache().ViewKeys().empty());
+    stream->Seek(800000, soBeginning);  // across the end: the rest
+    EXPECT_EQ(stream->Read(buffer.data(), 400000), 200000);
+    EXPECT_TRUE(buffer.substr(0, 200000) == data.substr(800000));
+    EXPECT_EQ(stream->Position(), 1000000);
+    stream.reset();
+
+    TMappedFileStream writable(path, fmOpenReadWrite | fmShareExclusive);
+    writable.Seek(300000, soBeginning);
+    writable.WriteBuffer("changed", 7);
+    writable.Seek(0, soBeginning);
+    EXPECT_EQ(writable.Read(buffer.data(), 400000), 400000);
+    EXPECT_EQ(buffer.substr(300000, 7), "changed");
+    EXPECT_FALSE(writable.Cache().ViewKeys().empty());
 }
 
 TEST_F(MappedFileStreamTest, ReadOnlyViewEndsWithTheFile) {
