@@ -35,19 +35,19 @@ std::string ProductInformationFile(const std::string& caption) {
     return Bytes(stream);
 }
 
-std::string BuildSetupPackage(const PackageSpec& spec) {
+std::string BuildSetupPackage(const PackageContents& contents) {
     cm::TSetupPacket package;
-    package.SetupDateTime = spec.SetupDateTime;
+    package.SetupDateTime = contents.SetupDateTime;
     package.LicenseAgreement = "Sample licence agreement.";
-    if (spec.Caption) {
-        package.ProductCaption = *spec.Caption;
-        AddFile(package, "info.dat", ProductInformationFile(*spec.Caption), 3);
+    if (contents.Caption) {
+        package.ProductCaption = *contents.Caption;
+        AddFile(package, "info.dat", ProductInformationFile(*contents.Caption), 3);
     }
-    for (const auto& [name, content] : spec.Files)
+    for (const auto& [name, content] : contents.Files)
         AddFile(package, name, content, 1);
     cm::TVirtualStream stream(cm::vsGranularity20);
     package.SaveToStream(stream);
-    stream.WriteBuffer(spec.SetupImage.data(), static_cast<int32_t>(spec.SetupImage.size()));
+    stream.WriteBuffer(contents.SetupImage.data(), static_cast<int32_t>(contents.SetupImage.size()));
     return Bytes(stream);
 }
 

@@ -10,7 +10,7 @@
 
 namespace fixture {
 
-struct PackageSpec {
+struct PackageContents {
     std::optional<std::string> Caption;  // info.dat with this caption; none: no info.dat entry
     double SetupDateTime = 0;            // the package date
     std::vector<std::pair<std::string, std::string>> Files;  // further entries: name, content
@@ -18,7 +18,7 @@ struct PackageSpec {
 };
 
 // The package's bytes: the packet stream followed by the setup image.
-std::string BuildSetupPackage(const PackageSpec& spec);
+std::string BuildSetupPackage(const PackageContents& contents);
 
 // The content of an info.dat file with the given caption.
 std::string ProductInformationFile(const std::string& caption);

@@ -37,13 +37,13 @@ int main(int argc, char** argv) {
         cm::InitializePackets();
         cm::InitializeSetupPackets();
         cm::InitializeProductInformation();
-        fixture::PackageSpec spec;
+        fixture::PackageContents contents;
         std::string files;
         for (int i = 2; i + 1 < argc; i += 2) {
             const std::string key = argv[i];
-            if (key == "--exe") spec.SetupImage = ReadFile(argv[i + 1]);
-            else if (key == "--caption") spec.Caption = argv[i + 1];
-            else if (key == "--date") spec.SetupDateTime = std::strtod(argv[i + 1], nullptr);
+            if (key == "--exe") contents.SetupImage = ReadFile(argv[i + 1]);
+            else if (key == "--caption") contents.Caption = argv[i + 1];
+            else if (key == "--date") contents.SetupDateTime = std::strtod(argv[i + 1], nullptr);
             else if (key == "--files") files = argv[i + 1];
             else {
                 std::fprintf(stderr, "mkpak: unknown option %s\n", key.c_str());
@@ -57,14 +57,14 @@ int main(int argc, char** argv) {
                     names.push_back(entry.path());
             std::sort(names.begin(), names.end());
             for (const auto& path : names)
-                spec.Files.emplace_back(path.filename().string(), ReadFile(path.string()));
+                contents.Files.emplace_back(path.filename().string(), ReadFile(path.string()));
         }
-        const std::string package = fixture::BuildSetupPackage(spec);
+        const std::string package = fixture::BuildSetupPackage(contents);
         std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
         out.write(package.data(), static_cast<std::streamsize>(package.size()));
         if (!out)
             throw std::runtime_error(std::string("cannot write ") + argv[1]);
-        std::printf("%zu\n", spec.SetupImage.size());
+        std::printf("%zu\n", contents.SetupImage.size());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "mkpak: %s\n", e.what());
         return 1;
