@@ -272,8 +272,7 @@ int32_t TReadAheadStream::Read(void* buffer, int32_t count) {
     if (done == count)
         return done;
     const int32_t rest = count - done;
-    if (FBasePosition != FPosition)
-        FBasePosition = FBase.Seek(static_cast<int32_t>(FPosition), soBeginning);
+    MoveBase();
     if (rest >= FNextPiece) {
         const int32_t read = FBase.Read(target + done, rest);
         FBasePosition += read;
@@ -307,8 +306,16 @@ int32_t TReadAheadStream::Seek(int32_t offset, SeekOrigin origin) {
 }
 
 void TReadAheadStream::Detach() {
+    MoveBase();
+}
+
+void TReadAheadStream::MoveBase() {
+    if (FBasePosition == FPosition)
+        return;
+    FBasePosition = FBase.Seek(static_cast<int32_t>(FPosition), soBeginning);
+    // A stream that cannot go there would hand out other bytes than those asked for.
     if (FBasePosition != FPosition)
-        FBasePosition = FBase.Seek(static_cast<int32_t>(FPosition), soBeginning);
+        throw EStreamError("Stream read error");
 }
 
 // ---- Writing -------------------------------------------------------------------------------------

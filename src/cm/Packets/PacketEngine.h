@@ -94,6 +94,8 @@ public:
     void Detach();
 
 private:
+    void MoveBase();
+
     TStream& FBase;
     int32_t FSize;
     int64_t FPosition;       // this stream's position
