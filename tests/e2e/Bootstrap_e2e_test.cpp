@@ -245,6 +245,35 @@ TEST_F(BootstrapE2E, WaitDialogWhileExtracting) {
     EXPECT_EQ(5, console.ExitCode);
 }
 
+// The log starts with the program: with "Level" 1 (the 32-bit view, which this program reads) the
+// bootstrap's log beside it holds the start banner; the log is closed before the setup starts, so
+// no stop line follows. Without "Level" nothing is written.
+TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {
+    const char* key = "SOFTWARE\\Tavrel\\Corvane\\Log";
+    const std::string exe = Make("logged", Stored());
+    const std::string log = WorkDirectory() + "Logs\\logged.log";
+
+    RunResult quiet = RunBootstrap(exe, {"/exit=2"});
+    ASSERT_TRUE(quiet.SetupRan);
+    EXPECT_EQ(GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES) << "no entry, no file";
+
+    HKEY handle = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
+                                             nullptr, &handle, nullptr));
+    const DWORD level = 1;
+    RegSetValueExA(handle, "Level", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&level), sizeof level);
+    RunResult logged = RunBootstrap(exe, {"/exit=2"});
+    RegDeleteValueA(handle, "Level");
+    RegCloseKey(handle);
+
+    ASSERT_TRUE(logged.SetupRan);
+    EXPECT_EQ(2, logged.ExitCode);
+    const std::string text = fixture::ReadWholeFile(log);
+    EXPECT_EQ(0u, text.find("----------Started---")) << text;
+    EXPECT_NE(std::string::npos, text.find("PID=" + std::to_string(logged.ProcessId))) << text;
+    EXPECT_EQ(std::string::npos, text.find("Stopped")) << text;
+}
+
 // Console build: the exact bytes on standard output, and the setup converted to the console subsystem.
 TEST_F(BootstrapE2E, ConsoleOutputAndConversion) {
     const std::string erase = "\r" + std::string(78, ' ') + "\r";
