@@ -72,27 +72,26 @@ TLogState& State() {
     return state;
 }
 
-class TSharedGuard {
+// Holds a slim reader/writer lock, shared or exclusive, for the guard's lifetime.
+template <bool Shared>
+class TSrwGuard {
 public:
-    explicit TSharedGuard(SRWLOCK& lock) : Lock(lock) { AcquireSRWLockShared(&Lock); }
-    ~TSharedGuard() { ReleaseSRWLockShared(&Lock); }
-    TSharedGuard(const TSharedGuard&) = delete;
-    TSharedGuard& operator=(const TSharedGuard&) = delete;
+    explicit TSrwGuard(SRWLOCK& lock) : Lock(lock) {
+        if constexpr (Shared) AcquireSRWLockShared(&Lock);
+        else AcquireSRWLockExclusive(&Lock);
+    }
+    ~TSrwGuard() {
+        if constexpr (Shared) ReleaseSRWLockShared(&Lock);
+        else ReleaseSRWLockExclusive(&Lock);
+    }
+    TSrwGuard(const TSrwGuard&) = delete;
+    TSrwGuard& operator=(const TSrwGuard&) = delete;
 
 private:
     SRWLOCK& Lock;
 };
-
-class TExclusiveGuard {
-public:
-    explicit TExclusiveGuard(SRWLOCK& lock) : Lock(lock) { AcquireSRWLockExclusive(&Lock); }
-    ~TExclusiveGuard() { ReleaseSRWLockExclusive(&Lock); }
-    TExclusiveGuard(const TExclusiveGuard&) = delete;
-    TExclusiveGuard& operator=(const TExclusiveGuard&) = delete;
-
-private:
-    SRWLOCK& Lock;
-};
+using TSharedGuard = TSrwGuard<true>;
+using TExclusiveGuard = TSrwGuard<false>;
 
 // ---- The per-thread writer frame (LogWriting) ----
 

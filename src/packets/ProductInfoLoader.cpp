@@ -1,7 +1,7 @@
 // The product information loader (Win32: the running executable's path and the packet file).
 #include "cm/Objects/FileSystem.h"
 #include "cm/Objects/Strings.h"
-#include "cm/Objects/WinApi.h"
+#include "cm/Objects/SystemWrappers.h"
 #include "cm/Packets/PacketFile.h"
 #include "packets/ProductInformation.h"
 
@@ -15,10 +15,13 @@ constexpr const char* DefaultProductCaption = "Corvane";
 std::unique_ptr<TProductInfoLoader> SharedLoader;
 bool InfoLoaded = false;
 
+// The running executable's path; empty when it cannot be obtained.
 std::string RunningModuleFileName() {
-    char path[MAX_PATH + 1];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+    try {
+        return GetModuleFileNameChecked(nullptr);
+    } catch (const Exception&) {
+        return {};
+    }
 }
 
 }  // namespace

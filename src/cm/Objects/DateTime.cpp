@@ -28,20 +28,27 @@ void DecodeDayNumber(int64_t dayNumber, TDateTimeParts& parts) {
     parts.Year = static_cast<int32_t>(yoe + era * 400 + (parts.Month <= 2 ? 1 : 0));
 }
 
-}  // namespace
-
-bool DecodeDateTime(double value, TDateTimeParts& parts) {
+// The day (days since 30 December 1899) and the time of day in whole milliseconds; the fraction
+// of a negative value counts forwards from its day, and a rounding to a whole day carries over.
+bool SplitDateTime(double value, int64_t& day, int64_t& ms) {
     // 1 January 0001 is -693593, 31 December 9999 is 2958465.
     if (!std::isfinite(value) || value <= -693594.0 || value >= 2958466.0)
         return false;
-    double days = std::trunc(value);
-    int64_t ms = std::llround(std::fabs(value - days) * MillisecondsPerDay);
-    int64_t day = static_cast<int64_t>(days);
+    const double days = std::trunc(value);
+    ms = std::llround(std::fabs(value - days) * MillisecondsPerDay);
+    day = static_cast<int64_t>(days);
     if (ms >= MillisecondsPerDay) {
         ms -= MillisecondsPerDay;
         day += value < 0 ? -1 : 1;
     }
-    if (day + DateDelta < 1 || day + DateDelta > 3652059)
+    return day + DateDelta >= 1 && day + DateDelta <= 3652059;
+}
+
+}  // namespace
+
+bool DecodeDateTime(double value, TDateTimeParts& parts) {
+    int64_t day, ms;
+    if (!SplitDateTime(value, day, ms))
         return false;
     DecodeDayNumber(day + DateDelta, parts);
     parts.Hour = static_cast<int32_t>(ms / 3600000);
@@ -52,22 +59,10 @@ bool DecodeDateTime(double value, TDateTimeParts& parts) {
 }
 
 bool DateTimeToFileTime(double value, int64_t& fileTime) {
-    TDateTimeParts parts;
-    if (!DecodeDateTime(value, parts))
+    int64_t day, ms;
+    if (!SplitDateTime(value, day, ms) || day + FileTimeDateDelta < 0)
         return false;
-    // Rebuild the day number from the calendar date, so the time of day counts forwards as decoded.
-    const int64_t y = parts.Month <= 2 ? parts.Year - 1 : parts.Year;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t mp = parts.Month > 2 ? parts.Month - 3 : parts.Month + 9;
-    const int64_t doy = (153 * mp + 2) / 5 + parts.Day - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const int64_t dayNumber = era * 146097 + doe - 305;  // day 1 = 0001-01-01
-    const int64_t daysSince1601 = dayNumber - DateDelta + FileTimeDateDelta;
-    if (daysSince1601 < 0)
-        return false;
-    const int64_t ms = ((parts.Hour * 60LL + parts.Minute) * 60 + parts.Second) * 1000 + parts.Millisecond;
-    fileTime = (daysSince1601 * MillisecondsPerDay + ms) * FileTimeUnitsPerMillisecond;
+    fileTime = ((day + FileTimeDateDelta) * MillisecondsPerDay + ms) * FileTimeUnitsPerMillisecond;
     return true;
 }
 

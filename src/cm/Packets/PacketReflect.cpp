@@ -155,15 +155,6 @@ void SetIntegerOf(const TFieldDef& def, void* member, int64_t value) {
     }
 }
 
-std::string TrimBlanks(const std::string& text) {
-    size_t first = 0, last = text.size();
-    while (first < last && static_cast<uint8_t>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<uint8_t>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
-}
-
 // The runtime's integer parsing: optional sign, decimal digits or hex after "$" / "0x".
 int64_t ParseInteger(const std::string& text) {
     if (text.empty())
@@ -172,7 +163,7 @@ int64_t ParseInteger(const std::string& text) {
     if (TryParseInt(text, value32))
         return value32;
     // Wider values for 64-bit members: plain decimal.
-    const std::string trimmed = TrimBlanks(text);
+    const std::string trimmed = TrimText(text);
     int64_t value64;
     const char* end = trimmed.data() + trimmed.size();
     const char* first = trimmed.data() + (!trimmed.empty() && trimmed[0] == '+' ? 1 : 0);
@@ -183,7 +174,7 @@ int64_t ParseInteger(const std::string& text) {
 }
 
 double ParseFloat(const std::string& text) {
-    const std::string trimmed = TrimBlanks(text);
+    const std::string trimmed = TrimText(text);
     const char* end = trimmed.data() + trimmed.size();
     const char* first = trimmed.data() + (!trimmed.empty() && trimmed[0] == '+' ? 1 : 0);
     double value;
@@ -221,14 +212,6 @@ std::string Quoted(std::string text) {
         if (c == '\0')
             c = ' ';
     return "'" + text + "'";
-}
-
-// Four blanks before each line; every line ends with CR LF.
-std::string IndentLines(const std::string& text) {
-    std::string out;
-    for (const std::string& line : SplitTextLines(text))
-        out += "    " + line + "\r\n";
-    return out;
 }
 
 }  // namespace
@@ -456,7 +439,7 @@ std::vector<std::string> TPacket::DumpLines() {
         if (result == 0)
             text = "(?)";
         else if (result == 2)
-            text = "\r\n" + IndentLines(text);
+            text = "\r\n" + IndentText(text, 4, "", "");
         const std::string line = "  " + cls.FieldName(i) + " = " + text;
         if (result == 2) {
             for (std::string& part : SplitTextLines(line))

@@ -197,11 +197,9 @@ public:
     // Reports every differing field (-1 for different classes) and returns true when none differs.
     virtual bool CompareFields(const TPacket& other, const TFieldDifference& onDifference) const;
 
-    // The packet's text dump, line by line.
-    template <class AddLine>
-    void DumpLines(AddLine&& addLine);
-    void DumpToStrings(TStrings& list);
+    // The packet's text dump, line by line; DumpToStrings adds the lines to the list.
     std::vector<std::string> DumpLines();
+    void DumpToStrings(TStrings& list);
 
     // Writes the packet at the stream's position (full form without a context, compact with one).
     // sfCompressed: through a virtual stream into the "sdc2" format (id 3); sfBuffered: through a
@@ -412,13 +410,6 @@ std::string GuidToString(const TGuid& guid);
 bool StringToGuid(const std::string& text, TGuid& guid);
 // Raised where a cast to a packet class fails ("Invalid class typecast").
 [[noreturn]] void RaiseInvalidCast();
-
-// The dump of a packet, line by line (declared above as a member template).
-template <class AddLine>
-void TPacket::DumpLines(AddLine&& addLine) {
-    for (const std::string& line : DumpLines())
-        addLine(line);
-}
 
 template <class T>
 T* TTypedPacketList<T>::Items(int32_t index) const {
