@@ -2,10 +2,12 @@
 # The bootstrap's whole run against the decoder alone on the same payload, side by side in one
 # run under one wineserver. Builds (once, cached in build/bench) an ~80 MB package of ~200 files
 # of mixed text and binary (product information first) with a setup at its tail that exits at once, LZMA-codes it and packs
-# a bootstrap. Prints: BENCH bootstrap_vs_decoder <median ratio> 1.15
+# a bootstrap. Measures the x86 build where this machine can execute 32-bit programs, else x64.
+# Prints: BENCH bootstrap_vs_decoder[<build>] <median ratio> 1.15
 #   bench/bootstrap_vs_decoder.sh [ROUNDS]     (default 5)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/platform.sh"
 rounds="${1:-5}"
 # The GUI bootstrap shows its wait dialog: it needs a display.
 if [ -z "${DISPLAY:-}" ]; then
@@ -13,8 +15,9 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 "$root/scripts/build.sh" >/dev/null
 
-w="$root/build/win32"
-dir="$root/build/bench"
+build=$(corvane_runnable_build)
+w="$root/build/$build"
+dir="$root/build/bench/$build"
 export CORVANE_BUILD_DIR="$w"
 source "$root/cmake/wine-env.sh"
 mkdir -p "$dir"
@@ -76,4 +79,4 @@ for i in $(seq 1 "$rounds"); do
 done
 rm -f out.pak
 median=$(printf '%s\n' "${ratios[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
-printf 'BENCH bootstrap_vs_decoder %.3f 1.15\n' "$median"
+printf 'BENCH bootstrap_vs_decoder[%s] %.3f 1.15\n' "$build" "$median"

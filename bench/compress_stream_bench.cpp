@@ -15,6 +15,7 @@
 //     (64 KB reads: each byte is copied once more, out of the cached part)
 // and, for information, the median throughputs (MB/s) and the compression ratio.
 // Build it without sanitizers for figures that mean anything on the host.
+#include "BenchName.h"
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -165,9 +166,9 @@ int main() {
                     megabytes / f.decompress.stream, megabytes / f.decompressSmall.stream, megabytes / f.decompress.direct);
     }
     for (int i = 0; i < 2; ++i) {
-        std::printf("BENCH compress_stream_id%d_vs_codec %.3f 0.95\n", ids[i], figures[i].compress.ratio);
-        std::printf("BENCH decompress_stream_id%d_vs_codec %.3f 0.95\n", ids[i], figures[i].decompress.ratio);
-        std::printf("BENCH decompress_stream_64k_id%d_vs_codec %.3f 0.8\n", ids[i], figures[i].decompressSmall.ratio);
+        std::printf("BENCH %s %.3f 0.95\n", BenchName("compress_stream_id" + std::to_string(ids[i]) + "_vs_codec").c_str(), figures[i].compress.ratio);
+        std::printf("BENCH %s %.3f 0.95\n", BenchName("decompress_stream_id" + std::to_string(ids[i]) + "_vs_codec").c_str(), figures[i].decompress.ratio);
+        std::printf("BENCH %s %.3f 0.8\n", BenchName("decompress_stream_64k_id" + std::to_string(ids[i]) + "_vs_codec").c_str(), figures[i].decompressSmall.ratio);
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 // (named mutex, append at the end, size check) against the same entries appended to a plain
 // file without any lock. Each child times its own writes, so process start-up is not counted.
 // Prints "BENCH log_vs_plain_<n>proc <log rate / plain rate> -" (no target: a measure only).
+#include "BenchName.h"
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
         }
         std::printf("%d process(es): log %.0f entries/s, plain append %.0f entries/s\n", processes, best[0], best[1]);
         char line[128];
-        std::snprintf(line, sizeof line, "BENCH log_vs_plain_%dproc %.3f -", processes, best[1] > 0 ? best[0] / best[1] : 0.0);
+        std::snprintf(line, sizeof line, "BENCH %s %.3f -", BenchName("log_vs_plain_" + std::to_string(processes) + "proc").c_str(), best[1] > 0 ? best[0] / best[1] : 0.0);
         results.push_back(line);
     }
     cm::DeleteDirectoryTree(directory);

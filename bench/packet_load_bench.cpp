@@ -9,6 +9,7 @@
 //   BENCH packet_save_vs_plain_write <ratio> 1.5
 //   BENCH packet_load_peak_memory_vs_file <ratio> 1.2
 // Usage: packet_load_bench [ROUNDS]   (child modes: load PATH, read PATH)
+#include "BenchName.h"
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -190,9 +191,9 @@ int main(int argc, char** argv) {
                      (read.PeakAfter - read.PeakBefore) / 1e6, fileSize / 1e6);
     }
     cm::DeleteDirectoryTree(dir, "*.*", false, false);
-    std::printf("BENCH packet_load_vs_plain_read %.3f 1.5\n", Median(loadRatios));
-    std::printf("BENCH packet_save_vs_plain_write %.3f 1.5\n", Median(saveRatios));
-    std::printf("BENCH packet_save_buffered_vs_plain_write %.3f -\n", Median(bufferedRatios));
-    std::printf("BENCH packet_load_peak_memory_vs_file %.3f 1.2\n", Median(memoryRatios));
+    std::printf("BENCH %s %.3f 1.5\n", BenchName("packet_load_vs_plain_read").c_str(), Median(loadRatios));
+    std::printf("BENCH %s %.3f 1.5\n", BenchName("packet_save_vs_plain_write").c_str(), Median(saveRatios));
+    std::printf("BENCH %s %.3f -\n", BenchName("packet_save_buffered_vs_plain_write").c_str(), Median(bufferedRatios));
+    std::printf("BENCH %s %.3f 1.2\n", BenchName("packet_load_peak_memory_vs_file").c_str(), Median(memoryRatios));
     return 0;
 }

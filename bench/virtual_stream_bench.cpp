@@ -13,6 +13,7 @@
 //   BENCH virtual_stream_peak_resident_ratio <stream resident peak / 256 MB> <vector's>
 // and, for information, the growth by exact SetSize steps (a capacity change per 64 KB) at 32 MB.
 // Build it without sanitizers for figures that mean anything on the host.
+#include "BenchName.h"
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -224,10 +225,8 @@ int main(int argc, char** argv) {
         std::printf("a contender failed to run\n");
         return 1;
     }
-    std::printf("BENCH virtual_stream_vs_vector_time %.3f 1.0\n", stream.seconds / vector.seconds);
-    std::printf("BENCH virtual_stream_peak_commit_ratio %.3f %.3f\n", streamMemory.commit / TotalSize,
-                vectorMemory.commit / TotalSize);
-    std::printf("BENCH virtual_stream_peak_resident_ratio %.3f %.3f\n", streamMemory.resident / TotalSize,
-                vectorMemory.resident / TotalSize);
+    std::printf("BENCH %s %.3f 1.0\n", BenchName("virtual_stream_vs_vector_time").c_str(), stream.seconds / vector.seconds);
+    std::printf("BENCH %s %.3f %.3f\n", BenchName("virtual_stream_peak_commit_ratio").c_str(), streamMemory.commit / TotalSize, vectorMemory.commit / TotalSize);
+    std::printf("BENCH %s %.3f %.3f\n", BenchName("virtual_stream_peak_resident_ratio").c_str(), streamMemory.resident / TotalSize, vectorMemory.resident / TotalSize);
     return 0;
 }

@@ -5,12 +5,14 @@
 # class). The bootstrap carries a small package and a held decoder, so the dialog stays up until
 # the watcher has seen it. The dialog alone (wait_dialog_visible.exe, no module start-up) is
 # reported too, timed the same way.
-# Prints: BENCH wait_dialog_visible <ratio of medians> 1.5
-#         BENCH wait_dialog_only_visible <ratio of medians> -
-#   bench/wait_dialog_bench.sh [WIN32_BUILD_DIR] [ROUNDS]   (default build/win32, 15 rounds)
+# Prints: BENCH wait_dialog_visible[<build>] <ratio of medians> 1.5
+#         BENCH wait_dialog_only_visible[<build>] <ratio of medians> -
+#   bench/wait_dialog_bench.sh [WINDOWS_BUILD_DIR] [ROUNDS]
+# (default: build/win32 where this machine can execute 32-bit programs, else build/win64; 15 rounds)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$(cd "${1:-$root/build/win32}" && pwd)"
+source "$root/scripts/platform.sh"
+build="$(cd "${1:-$root/build/$(corvane_runnable_build)}" && pwd)"
 rounds="${2:-15}"
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$rounds"
@@ -49,5 +51,6 @@ b=$(printf '%s\n' "${boot[@]}" | median)
 a=$(printf '%s\n' "${alone[@]}" | median)
 p=$(printf '%s\n' "${plain[@]}" | median)
 echo "bootstrap's wait dialog up after $b ms, dialog alone after $a ms, plain window after $p ms (medians of $rounds)" >&2
-echo "BENCH wait_dialog_visible $(echo "scale=2; $b / $p" | bc) 1.5"
-echo "BENCH wait_dialog_only_visible $(echo "scale=2; $a / $p" | bc) -"
+name=$(cat "$build/corvane-arch")
+echo "BENCH wait_dialog_visible[$name] $(echo "scale=2; $b / $p" | bc) 1.5"
+echo "BENCH wait_dialog_only_visible[$name] $(echo "scale=2; $a / $p" | bc) -"

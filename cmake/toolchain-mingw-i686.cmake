@@ -1,23 +1,4 @@
-# Cross-compilation to 32-bit Windows (x86) with mingw-w64, posix thread model.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compilation to 32-bit Windows (x86) with mingw-w64, posix thread model: the shipped build.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER   /usr/bin/${MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER /usr/bin/${MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER  /usr/bin/${MINGW_PREFIX}-windres)
-set(CMAKE_AR           /usr/bin/${MINGW_PREFIX}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB       /usr/bin/${MINGW_PREFIX}-ranlib CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Every executable imports only system DLLs: the language runtimes are linked in.
-set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-# Test executables run under Wine through this wrapper (private prefix in the build tree).
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

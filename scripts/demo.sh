@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, packs a sample product into a bootstrap and runs it under
-# Wine: prints what the started setup received and the bootstrap's exit code.
+# Wine: prints what the started setup received and the bootstrap's exit code. Runs the x86
+# bootstrap (the shipped one) where this machine can execute 32-bit programs, the x64 one
+# otherwise, and says which.
 #   scripts/demo.sh [ARGUMENTS FOR THE BOOTSTRAP...]     (default: /silent /exit=7)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/platform.sh"
 "$root/scripts/install-deps.sh" >/dev/null
 "$root/scripts/build.sh" >/dev/null
 
-w="$root/build/win32"
+build=$(corvane_runnable_build)
+if [ "$build" = win32 ]; then
+  echo "build: win32 (the x86 bootstrap)"
+else
+  echo "build: win64 (the x64 bootstrap: this machine cannot execute 32-bit programs)"
+fi
+w="$root/build/$build"
 demo="$w/demo"
 export CORVANE_BUILD_DIR="$w"
 source "$root/cmake/wine-env.sh"

@@ -34,7 +34,7 @@ TEST(CallTraceTest, CallSitesByInstructionForm) {
         {"no call", {0x90, 0x90, 0x90, 0x90, 0x90, 0xC3}, 0},
         {"jmp eax", {0, 0, 0, 0, 0xFF, 0xE0}, 0},
     };
-    constexpr uint32_t kReturn = 0x00401234;
+    constexpr TCodeAddress kReturn = 0x00401234;
     for (const Case& c : cases) {
         uint8_t before[6];
         for (int k = 1; k <= 6; ++k) before[k - 1] = c.bytes[6 - k];
@@ -62,38 +62,46 @@ TEST(CallTraceTest, RepeatsAreCountedAndTheBufferIsBounded) {
 TEST(CallTraceTest, TextLeavesOutSharedLeadingDigits) {
     struct Case {
         std::vector<TCallTraceEntry> entries;
-        const char* text;
+        const char* text;  // after the anchor, which has the architecture's width
     };
     const Case cases[] = {
-        {{}, "($CALLTRACE:0040ABCD:)"},
-        {{{0x00412A30, 3}, {0x00413B10, 1}}, "($CALLTRACE:0040ABCD:412A30*3,3B10)"},
-        {{{0x7C801234, 1}, {0x00401000, 2}, {0x00401000, 1}}, "($CALLTRACE:0040ABCD:7C801234,00401000*2,)"},
+        {{}, ")"},
+        {{{0x00412A30, 3}, {0x00413B10, 1}}, "412A30*3,3B10)"},
+        {{{0x7C801234, 1}, {0x00401000, 2}, {0x00401000, 1}}, "7C801234,00401000*2,)"},
     };
-    for (const Case& c : cases) EXPECT_EQ(FormatCallTrace(0x0040ABCD, c.entries), c.text);
+    const std::string anchor = sizeof(TCodeAddress) == 4 ? "0040ABCD" : "000000000040ABCD";
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatCallTrace(0x0040ABCD, c.entries), "($CALLTRACE:" + anchor + ":" + c.text);
+    if constexpr (sizeof(TCodeAddress) == 8) {
+        // Addresses above 4 GB keep all their digits.
+        const auto high = static_cast<TCodeAddress>(UINT64_C(0x00007FF612345678));
+        EXPECT_EQ(FormatCallTrace(0x0040ABCD, {{high, 1}, {high - 0x678, 1}}),
+                  "($CALLTRACE:" + anchor + ":7FF612345678,000)");
+    }
 }
 
 // The entries of a trace text, with the left-out digits restored.
-std::vector<uint32_t> Decode(const std::string& text) {
-    std::vector<uint32_t> addresses;
+std::vector<TCodeAddress> Decode(const std::string& text) {
+    std::vector<TCodeAddress> addresses;
     const size_t start = text.find(':', text.find(':') + 1) + 1;
-    std::string previous = "00000000";
+    std::string previous(CallTraceAddressDigits, '0');
     size_t at = start;
     while (at < text.size() - 1) {
         size_t end = text.find_first_of(",)", at);
         std::string item = text.substr(at, end - at);
         item = item.substr(0, item.find('*'));
-        const std::string full = previous.substr(0, 8 - item.size()) + item;
-        addresses.push_back(static_cast<uint32_t>(std::stoul(full, nullptr, 16)));
+        const std::string full = previous.substr(0, CallTraceAddressDigits - item.size()) + item;
+        addresses.push_back(static_cast<TCodeAddress>(std::stoull(full, nullptr, 16)));
         previous = full;
         at = end + 1;
     }
     return addresses;
 }
 
-uint32_t gReturnAddress = 0;
+TCodeAddress gReturnAddress = 0;
 
 __attribute__((noinline)) std::string TraceFromHere(const void* first) {
-    gReturnAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+    gReturnAddress = reinterpret_cast<TCodeAddress>(__builtin_return_address(0));
     std::string text = CallTraceText(first, nullptr);
     __asm__ volatile("" ::: "memory");  // keeps the call above from becoming a tail call
     return text;
@@ -101,13 +109,13 @@ __attribute__((noinline)) std::string TraceFromHere(const void* first) {
 
 TEST(CallTraceTest, LiveScanFindsTheCallers) {
     const std::string text = TraceFromHere(reinterpret_cast<const void*>(0x00412A30));
-    ASSERT_EQ(text.rfind("($CALLTRACE:" + HexDigits(CallTraceAnchor(), 8) + ":", 0), 0u) << text;
-    const std::vector<uint32_t> addresses = Decode(text);
+    ASSERT_EQ(text.rfind("($CALLTRACE:" + HexDigits(CallTraceAnchor(), CallTraceAddressDigits) + ":", 0), 0u) << text;
+    const std::vector<TCodeAddress> addresses = Decode(text);
     ASSERT_GE(addresses.size(), 2u) << text;
     EXPECT_EQ(addresses[0], 0x00412A30u);
     // The direct call to TraceFromHere in this test is one of the entries.
     bool found = false;
-    for (uint32_t a : addresses) found = found || a == gReturnAddress - 5;
+    for (TCodeAddress a : addresses) found = found || a == gReturnAddress - 5;
     EXPECT_TRUE(found) << text;
     // A start outside the stack scans from its limit, which finds at least as much.
     EXPECT_GE(Decode(CallTraceText(nullptr, reinterpret_cast<const void*>(0x10))).size(), addresses.size() - 1);

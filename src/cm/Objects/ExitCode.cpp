@@ -1,24 +1,22 @@
 // SetProcessExitCode: the exit code with which this process ends, whoever ends it.
 //
 // The language runtime ends the program through kernel32's ExitProcess with its own code (the
-// value main returned, or 0). To make a stored code win, the first five bytes of ExitProcess are
-// replaced with a relative jump to ExitHandler, which puts the original bytes back and calls the
-// real ExitProcess with the code chosen here. Because the bytes are restored before the call, the
-// patch works even where ExitProcess itself is only a short stub jumping on into another module.
+// value main returned, or 0). To make a stored code win, the first bytes of ExitProcess are
+// replaced with a jump to ExitHandler (the architecture's detour jump: 5 bytes on x86, 14 on x64),
+// which puts exactly the bytes it replaced back and calls the real ExitProcess with the code
+// chosen here. Because the bytes are restored before the call, the patch works even where
+// ExitProcess itself is only a short stub jumping on into another module.
 #include "cm/Objects/Process.h"
 
 #include <atomic>
 #include <cstring>
 
+#include "cm/Objects/Architecture.h"
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/SystemWrappers.h"
 
 namespace cm {
 namespace {
-
-constexpr size_t SavedByteCount = 16;
-constexpr size_t JumpSize = 5;
-constexpr uint8_t JumpRel32Opcode = 0xE9;
 
 using ExitProcessFunction = void(WINAPI*)(UINT);
 
@@ -26,7 +24,8 @@ using ExitProcessFunction = void(WINAPI*)(UINT);
 std::atomic<int32_t> StoredExitCode{0};
 std::atomic<bool> HookAttempted{false};
 ExitProcessFunction ExitProcessAddress = nullptr;
-uint8_t SavedBytes[SavedByteCount];
+uint8_t SavedBytes[arch::DetourJumpMaxSize];
+size_t SavedByteCount = 0;  // the bytes the jump replaced
 
 // ExitHandler's entrants: the first one puts the original bytes back; any other thread that
 // reached the jump meanwhile waits until they are back before calling through.
@@ -74,20 +73,17 @@ void InstallExitHook() {
     HMODULE kernel = GetModuleHandleChecked("kernel32.dll");
     auto entry = reinterpret_cast<uint8_t*>(GetProcAddressChecked(kernel, "ExitProcess"));
 
-    const intptr_t displacement = reinterpret_cast<intptr_t>(&ExitHandler) -
-                                  (reinterpret_cast<intptr_t>(entry) + static_cast<intptr_t>(JumpSize));
-    if (displacement < INT32_MIN || displacement > INT32_MAX) return;  // out of rel32 reach (64-bit only)
-    const int32_t rel32 = static_cast<int32_t>(displacement);
+    const size_t jumpSize = arch::DetourJumpSize();
+    uint8_t jump[arch::DetourJumpMaxSize];
+    if (!arch::EncodeDetourJump(entry, reinterpret_cast<const void*>(&ExitHandler), jump)) return;
 
-    const DWORD oldProtect = ProtectMemory(entry, SavedByteCount, PAGE_EXECUTE_READWRITE);
-    std::memcpy(SavedBytes, entry, SavedByteCount);
+    const DWORD oldProtect = ProtectMemory(entry, jumpSize, PAGE_EXECUTE_READWRITE);
+    std::memcpy(SavedBytes, entry, jumpSize);
+    SavedByteCount = jumpSize;
     ExitProcessAddress = reinterpret_cast<ExitProcessFunction>(entry);
-    uint8_t jump[JumpSize];
-    jump[0] = JumpRel32Opcode;
-    std::memcpy(jump + 1, &rel32, sizeof rel32);
-    std::memcpy(entry, jump, JumpSize);
-    ProtectMemory(entry, SavedByteCount, oldProtect);
-    ::FlushInstructionCache(::GetCurrentProcess(), entry, SavedByteCount);
+    std::memcpy(entry, jump, jumpSize);
+    ProtectMemory(entry, jumpSize, oldProtect);
+    ::FlushInstructionCache(::GetCurrentProcess(), entry, jumpSize);
 }
 
 }  // namespace

@@ -21,8 +21,10 @@ constexpr UINT NoErrorDialogsMode = 0x8003;
 // (FOPEN), a device (FDEV) and text mode (FTEXT).
 constexpr int32_t RuntimeHandleCount = 3;
 constexpr uint8_t RuntimeHandleFlags = 0xC1;
-constexpr size_t RuntimeBlockSize = 4 + RuntimeHandleCount + 4 * RuntimeHandleCount;  // 19
-static_assert(RuntimeBlockSize == 19);
+// The C runtime reads each handle slot as a pointer-sized integer: 19 bytes on x86, 31 on x64.
+constexpr size_t RuntimeHandleSlotSize = sizeof(intptr_t);
+constexpr size_t RuntimeBlockSize = 4 + RuntimeHandleCount + RuntimeHandleSlotSize * RuntimeHandleCount;
+static_assert(sizeof(void*) != 4 || RuntimeBlockSize == 19);
 
 constexpr std::string_view CommandInterpreterName = "cmd.exe";
 constexpr std::string_view CommandInterpreterPrefix = "cmd /c ";
@@ -191,8 +193,8 @@ int32_t RunProcess(const std::string& commandLine, bool wait, uint32_t options, 
         std::memcpy(runtimeBlock, &RuntimeHandleCount, 4);
         std::memset(runtimeBlock + 4, RuntimeHandleFlags, RuntimeHandleCount);
         for (int i = 0; i < RuntimeHandleCount; ++i) {
-            const uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handles[i]));
-            std::memcpy(runtimeBlock + 4 + RuntimeHandleCount + 4 * i, &value, 4);
+            const intptr_t value = reinterpret_cast<intptr_t>(handles[i]);
+            std::memcpy(runtimeBlock + 4 + RuntimeHandleCount + RuntimeHandleSlotSize * i, &value, RuntimeHandleSlotSize);
         }
         startupInfo.cbReserved2 = RuntimeBlockSize;
         startupInfo.lpReserved2 = runtimeBlock;

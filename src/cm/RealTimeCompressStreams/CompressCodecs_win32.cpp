@@ -1,12 +1,14 @@
 // The Win32 codec table: MiniLZO.dll, QuickLZ.dll and QuickLZ131.dll, each loaded at its first
 // use and kept until the process ends.
 //
-// An entry found under its decorated name ("_name@N") is __stdcall; one found only under its plain
-// name is __cdecl (the convention a C library exports plain names with). Both kinds are kept so
-// that each call uses the convention its entry was built with.
+// On x86 an entry found under its decorated name ("_name@N") is __stdcall; one found only under its
+// plain name is __cdecl (the convention a C library exports plain names with). Both kinds are kept
+// so that each call uses the convention its entry was built with. On x64 there is one convention
+// and no decoration: the stdcall name is the plain one (cm::arch::StdCallExportName).
 #include <cstring>
 #include <string>
 
+#include "cm/Objects/Architecture.h"
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/Strings.h"
@@ -81,7 +83,7 @@ struct TQuickLz131Set {
 };
 struct TQuickLz131 {
     bool Loaded = false;
-    TQuickLz131Set Plain, Streaming;  // "_qlz_" and "_qlz_streaming_"
+    TQuickLz131Set Plain, Streaming;  // "qlz_" and "qlz_streaming_"
 } QuickLz131;
 
 std::string ExecutableDirectory() {
@@ -116,38 +118,41 @@ UniqueModule LoadCodecLibrary(const char* name, const char* notFound) {
     return module;
 }
 
-TEntry FindEntry(HMODULE module, const std::string& decorated) {
+// The stdcall entry `name` with argumentBytes bytes of arguments (x86 argument sizes), under the
+// name this architecture exports it by; a null address when the library has none.
+TEntry FindEntry(HMODULE module, const std::string& name, int argumentBytes) {
     TEntry entry;
-    entry.Address = ::GetProcAddress(module, decorated.c_str());
+    entry.Address = ::GetProcAddress(module, arch::StdCallExportName(name, argumentBytes).c_str());
     entry.StdCall = entry.Address != nullptr;
     return entry;
 }
 
-// The decorated name, else the plain one, which must exist.
-TEntry ResolveEntry(HMODULE module, const std::string& decorated, const std::string& plain) {
-    TEntry entry = FindEntry(module, decorated);
+// The stdcall entry, else the plain name (a cdecl export), which must exist.
+TEntry ResolveEntry(HMODULE module, const std::string& name, int argumentBytes) {
+    TEntry entry = FindEntry(module, name, argumentBytes);
     if (!entry.Address) {
-        entry.Address = ::GetProcAddress(module, plain.c_str());
+        entry.Address = ::GetProcAddress(module, name.c_str());
         if (!entry.Address)
-            RaiseLastSystemError("Cannot get address of procedure '%s'", {plain});
+            RaiseLastSystemError("Cannot get address of procedure '%s'", {name});
     }
     return entry;
 }
 
-TEntry RequireEntry(HMODULE module, const std::string& decorated) {
-    TEntry entry = FindEntry(module, decorated);
+TEntry RequireEntry(HMODULE module, const std::string& name, int argumentBytes) {
+    TEntry entry = FindEntry(module, name, argumentBytes);
     if (!entry.Address)
-        RaiseLastSystemError("Cannot get address of procedure '%s'", {decorated});
+        RaiseLastSystemError("Cannot get address of procedure '%s'",
+                             {arch::StdCallExportName(name, argumentBytes)});
     return entry;
 }
 
 TQuickLz131Set ResolveQuickLz131Set(HMODULE module, const std::string& prefix) {
     TQuickLz131Set set;
-    set.SizeDecompressed = TQlzSizeEntry(FindEntry(module, prefix + "size_decompressed@4"));
-    set.SizeCompressed = TQlzSizeEntry(FindEntry(module, prefix + "size_compressed@4"));
-    set.Compress = TQlz131CompressEntry(FindEntry(module, prefix + "compress@16"));
-    set.Decompress = TQlz131DecompressEntry(FindEntry(module, prefix + "decompress@12"));
-    set.GetSetting = TQlz131SettingEntry(FindEntry(module, prefix + "get_setting@4"));
+    set.SizeDecompressed = TQlzSizeEntry(FindEntry(module, prefix + "size_decompressed", 4));
+    set.SizeCompressed = TQlzSizeEntry(FindEntry(module, prefix + "size_compressed", 4));
+    set.Compress = TQlz131CompressEntry(FindEntry(module, prefix + "compress", 16));
+    set.Decompress = TQlz131DecompressEntry(FindEntry(module, prefix + "decompress", 12));
+    set.GetSetting = TQlz131SettingEntry(FindEntry(module, prefix + "get_setting", 4));
     return set;
 }
 
@@ -159,9 +164,9 @@ void EnsureMiniLzo() {
     try {
         UniqueModule module = LoadCodecLibrary(MiniLzoLibraryName, "MiniLZO library not found: %s");
         TMiniLzo loaded;
-        loaded.Compress = TLzoEntry(ResolveEntry(module.get(), "_lzo1x_1_compress@20", "lzo1x_1_compress"));
-        loaded.Decompress = TLzoEntry(ResolveEntry(module.get(), "_lzo1x_decompress@20", "lzo1x_decompress"));
-        loaded.DecompressSafe = TLzoEntry(ResolveEntry(module.get(), "_lzo1x_decompress_safe@20", "lzo1x_decompress_safe"));
+        loaded.Compress = TLzoEntry(ResolveEntry(module.get(), "lzo1x_1_compress", 20));
+        loaded.Decompress = TLzoEntry(ResolveEntry(module.get(), "lzo1x_decompress", 20));
+        loaded.DecompressSafe = TLzoEntry(ResolveEntry(module.get(), "lzo1x_decompress_safe", 20));
         module.release();  // stays loaded until the process ends
         loaded.Loaded = true;
         MiniLzo = loaded;
@@ -176,10 +181,10 @@ void EnsureQuickLz() {
     try {
         UniqueModule module = LoadCodecLibrary(QuickLzLibraryName, "QuickLZ library not found: %s");
         TQuickLz loaded;
-        loaded.SizeDecompressed = TQlzSizeEntry(ResolveEntry(module.get(), "_qlz_size_decompressed@4", "qlz_size_decompressed"));
-        loaded.SizeSource = TQlzSizeEntry(ResolveEntry(module.get(), "_qlz_size_source@4", "qlz_size_source"));
-        loaded.Compress = TQlz120CompressEntry(ResolveEntry(module.get(), "_qlz_compress@12", "qlz_compress"));
-        loaded.Decompress = TQlz120DecompressEntry(ResolveEntry(module.get(), "_qlz_decompress@8", "qlz_decompress"));
+        loaded.SizeDecompressed = TQlzSizeEntry(ResolveEntry(module.get(), "qlz_size_decompressed", 4));
+        loaded.SizeSource = TQlzSizeEntry(ResolveEntry(module.get(), "qlz_size_source", 4));
+        loaded.Compress = TQlz120CompressEntry(ResolveEntry(module.get(), "qlz_compress", 12));
+        loaded.Decompress = TQlz120DecompressEntry(ResolveEntry(module.get(), "qlz_decompress", 8));
         module.release();
         loaded.Loaded = true;
         QuickLz = loaded;
@@ -195,12 +200,12 @@ void EnsureQuickLz131() {
     UniqueModule module;
     try {
         module = LoadCodecLibrary(QuickLz131LibraryName, "QuickLZ library not found: %s");
-        loaded.Plain = ResolveQuickLz131Set(module.get(), "_qlz_");
-        loaded.Streaming = ResolveQuickLz131Set(module.get(), "_qlz_streaming_");
+        loaded.Plain = ResolveQuickLz131Set(module.get(), "qlz_");
+        loaded.Streaming = ResolveQuickLz131Set(module.get(), "qlz_streaming_");
         // The entries this unit calls must be there: an unresolved one would be called as null.
-        loaded.Plain.Compress = TQlz131CompressEntry(RequireEntry(module.get(), "_qlz_compress@16"));
-        loaded.Plain.Decompress = TQlz131DecompressEntry(RequireEntry(module.get(), "_qlz_decompress@12"));
-        loaded.Plain.GetSetting = TQlz131SettingEntry(RequireEntry(module.get(), "_qlz_get_setting@4"));
+        loaded.Plain.Compress = TQlz131CompressEntry(RequireEntry(module.get(), "qlz_compress", 16));
+        loaded.Plain.Decompress = TQlz131DecompressEntry(RequireEntry(module.get(), "qlz_decompress", 12));
+        loaded.Plain.GetSetting = TQlz131SettingEntry(RequireEntry(module.get(), "qlz_get_setting", 4));
     } catch (...) {
         ReraiseWithContext("Failed to initialize QuickLZ compression library");
     }

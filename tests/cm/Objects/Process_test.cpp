@@ -55,10 +55,11 @@ UniqueFileHandle OpenInheritable(const std::string& path, DWORD access, DWORD di
                                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// A handle as the runtime block stores it: a pointer-sized slot, little-endian bytes.
 std::string HandleHex(HANDLE handle) {
-    const uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+    const uint64_t value = reinterpret_cast<uintptr_t>(handle);
     std::string hex;
-    for (int i = 0; i < 4; ++i) hex += HexDigits((value >> (8 * i)) & 0xFF, 2);  // little-endian bytes
+    for (size_t i = 0; i < sizeof(HANDLE); ++i) hex += HexDigits((value >> (8 * i)) & 0xFF, 2);
     return hex;
 }
 
@@ -211,7 +212,8 @@ TEST_F(ProcessHandlesTest, TripleRedirectsTheChildsStandardStreams) {
 }
 
 TEST_F(ProcessHandlesTest, RuntimeBlockCarriesInputOutputError) {
-    const std::string header = "19 03000000C1C1C1";
+    // 4 + 3 + 3 slots: 19 bytes on x86, 31 on x64.
+    const std::string header = std::to_string(7 + 3 * sizeof(HANDLE)) + " 03000000C1C1C1";
     EXPECT_EQ(header + HandleHex(input_.get()) + HandleHex(output_.get()) + HandleHex(error_.get()),
               Report("reserved", InheritHandles | PassStdHandlesToRuntime, {}, nullptr, {}, &triple_));
     // Without a triple the block names this process's own standard handles.

@@ -1,0 +1,30 @@
+// Reading candidate call sites of a call trace without faulting (Windows; used by both stack
+// walks of diagnostics/CallTrace).
+#pragma once
+
+#include "diagnostics/CallTrace.h"
+
+namespace cm {
+
+// Remembers the last region the system described, since successive candidates often fall into
+// the same module's code.
+class TReadableMemory {
+public:
+    // True when every page of [address, address + size) is committed with a protection that
+    // allows reading (not no-access, not a guard page).
+    bool Check(TCodeAddress address, TCodeAddress size);
+    // The call site before return address v (CallSiteOf over the bytes read through the system),
+    // or 0. unreadable is set when the copy failed although the pages looked readable: the
+    // memory changed under the walk.
+    TCodeAddress CallSite(TCodeAddress v, bool& unreadable);
+
+private:
+    static constexpr TCodeAddress PageSize = 0x1000;
+    bool PageReadable(TCodeAddress page);
+
+    TCodeAddress RegionStart = 0;
+    TCodeAddress RegionSize = 0;
+    bool RegionReadable = false;
+};
+
+}  // namespace cm
