@@ -218,11 +218,14 @@ std::string Timestamp() {
     return text;
 }
 
-// Reads "Level"; raises what the registry or the product information raise.
+// Reads "Level"; raises what the registry or the product information raise. Always from the
+// 32-bit view, the one the x86 program sees by default: one setting serves the x86 and the x64
+// build alike.
 bool ReadLogLevelEnabled() {
     TCrossRegistry registry;
     registry.SetRootKey(HKEY_LOCAL_MACHINE);
     registry.Access = KEY_READ;
+    registry.Use32BitView = true;
     const std::string key = ReplaceAllText(LogKeyTemplate, ProductWord, ProductInfo("")->ProductCaption, true);
     if (!registry.OpenKey(key, false)) return false;
     return registry.ReadInteger(LevelValueName, 0) > 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cm/Objects/Architecture.h"
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/WinApi.h"
 
@@ -56,13 +57,15 @@ protected:
 TEST_F(QuickLZDll, Qlz131EntryPointsRoundTripAndPassTheLoaderChecks) {
     cm::UniqueModule module = Load("QuickLZ131.dll");
     ASSERT_TRUE(module.valid());
-    for (const std::string prefix : {"_qlz_", "_qlz_streaming_"}) {
+    // Under the names of this architecture: decorated on x86, plain on x64.
+    auto name = [](const std::string& plain, int bytes) { return cm::arch::StdCallExportName(plain, bytes); };
+    for (const std::string prefix : {"qlz_", "qlz_streaming_"}) {
         SCOPED_TRACE(prefix);
-        auto sizeDecompressed = Entry<SizeOfBlock>(module, (prefix + "size_decompressed@4").c_str());
-        auto sizeCompressed = Entry<SizeOfBlock>(module, (prefix + "size_compressed@4").c_str());
-        auto compress = Entry<Compress131>(module, (prefix + "compress@16").c_str());
-        auto decompress = Entry<Decompress131>(module, (prefix + "decompress@12").c_str());
-        auto getSetting = Entry<GetSetting>(module, (prefix + "get_setting@4").c_str());
+        auto sizeDecompressed = Entry<SizeOfBlock>(module, name(prefix + "size_decompressed", 4).c_str());
+        auto sizeCompressed = Entry<SizeOfBlock>(module, name(prefix + "size_compressed", 4).c_str());
+        auto compress = Entry<Compress131>(module, name(prefix + "compress", 16).c_str());
+        auto decompress = Entry<Decompress131>(module, name(prefix + "decompress", 12).c_str());
+        auto getSetting = Entry<GetSetting>(module, name(prefix + "get_setting", 4).c_str());
         ASSERT_TRUE(sizeDecompressed && sizeCompressed && compress && decompress && getSetting);
 
         // The loader's size checks, and the version the library reports.
@@ -99,16 +102,19 @@ TEST_F(QuickLZDll, Qlz131EntryPointsRoundTripAndPassTheLoaderChecks) {
 TEST_F(QuickLZDll, Qlz120EntryPointsRoundTripUnderBothNames) {
     cm::UniqueModule module = Load("QuickLZ.dll");
     ASSERT_TRUE(module.valid());
-    const char* const names[2][4] = {
-        {"_qlz_size_decompressed@4", "_qlz_size_source@4", "_qlz_compress@12", "_qlz_decompress@8"},
+    // The stdcall names of this architecture (decorated on x86), then the plain ones (the same on x64).
+    using cm::arch::StdCallExportName;
+    const std::string names[2][4] = {
+        {StdCallExportName("qlz_size_decompressed", 4), StdCallExportName("qlz_size_source", 4),
+         StdCallExportName("qlz_compress", 12), StdCallExportName("qlz_decompress", 8)},
         {"qlz_size_decompressed", "qlz_size_source", "qlz_compress", "qlz_decompress"},
     };
     for (const auto& set : names) {
         SCOPED_TRACE(set[0]);
-        auto sizeDecompressed = Entry<SizeOfBlock>(module, set[0]);
-        auto sizeSource = Entry<SizeOfBlock>(module, set[1]);
-        auto compress = Entry<Compress120>(module, set[2]);
-        auto decompress = Entry<Decompress120>(module, set[3]);
+        auto sizeDecompressed = Entry<SizeOfBlock>(module, set[0].c_str());
+        auto sizeSource = Entry<SizeOfBlock>(module, set[1].c_str());
+        auto compress = Entry<Compress120>(module, set[2].c_str());
+        auto decompress = Entry<Decompress120>(module, set[3].c_str());
         ASSERT_TRUE(sizeDecompressed && sizeSource && compress && decompress);
 
         Bytes input = Sample();

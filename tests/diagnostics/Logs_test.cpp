@@ -33,7 +33,7 @@ UniqueHandle Start(const std::string& commandLine) {
     PROCESS_INFORMATION info{};
     if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                           &startup, &info)) {
-        ADD_FAILURE() << "cannot start " << commandLine;
+        ADD_FAILURE() << "cannot start " << commandLine << " (error " << ::GetLastError() << ")";
         return UniqueHandle();
     }
     UniqueHandle thread(info.hThread);

@@ -245,7 +245,7 @@ TEST_F(BootstrapE2E, WaitDialogWhileExtracting) {
     EXPECT_EQ(5, console.ExitCode);
 }
 
-// The log starts with the program: with "Level" 1 (the 32-bit view, which this program reads) the
+// The log starts with the program: with "Level" 1 (the 32-bit view, which both builds read) the
 // bootstrap's log beside it holds the start banner; the log is closed before the setup starts, so
 // no stop line follows. Without "Level" nothing is written.
 TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {

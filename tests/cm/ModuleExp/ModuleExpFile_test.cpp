@@ -154,7 +154,8 @@ TEST_F(ModuleExpFile, FileFailuresNameTheFile) {
     const std::string m = MessageOf([&] { TModuleExplorer::CreateForFile(Temp, emMappedFile); });
     EXPECT_EQ(0u, m.find("Failed to load image from file: " + Temp + "\r\nInvalid module DOS header at 0x")) << m;
     WriteFile(Temp, Bytes{});
-    EXPECT_EQ("Failed to load image from file: " + Temp + "\r\nInvalid module DOS header at 0x00000000",
+    EXPECT_EQ("Failed to load image from file: " + Temp + "\r\nInvalid module DOS header at 0x" +
+                  std::string(2 * sizeof(void*), '0'),
               MessageOf([&] { TModuleExplorer::CreateForFile(Temp, emMappedFile); }));
 }
 

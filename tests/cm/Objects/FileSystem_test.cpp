@@ -529,8 +529,8 @@ TEST(EnvironmentTest, ValuesAroundTheFirstBufferSize) {
 TEST(SystemInformationTest, StableProcessWideValues) {
     BOOL wow64 = FALSE;
     ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
-    // A 32-bit program runs under WOW64 exactly on 64-bit Windows.
-    EXPECT_EQ(IsWindows64Bit(), wow64 != FALSE);
+    // A 32-bit program runs under WOW64 exactly on 64-bit Windows; a 64-bit one runs only there.
+    EXPECT_EQ(IsWindows64Bit(), sizeof(void*) == 8 || wow64 != FALSE);
 
     const std::string system = SystemDirectory();
     EXPECT_EQ(system.back(), '\\');
@@ -610,15 +610,23 @@ TEST(ProtectMemoryTest, ChangesAndReportsProtection) {
 
 // Each wrapper's failure: its own message, then the system part with the code it got.
 TEST(SystemWrapperTest, FailuresCarryTheirMessages) {
-    // Windows answers 487 for free memory where Wine answers 87: only the message form is fixed.
+    // Windows and Wine answer different codes for the memory cases: only the message form is fixed.
     const uint32_t kAnyCode = 0;
     const HANDLE bogus = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x00FFFFF0));
     void* const lowPage = reinterpret_cast<void*>(static_cast<uintptr_t>(0x00001000));
-    // An address that was mapped once and is free now.
-    void* const released = VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_NOACCESS);
-    ASSERT_NE(released, nullptr);
-    ASSERT_TRUE(VirtualFree(released, 0, MEM_RELEASE));
-    const std::string releasedText = "0x0" + HexDigits(reinterpret_cast<uintptr_t>(released), 8);
+    // The second page of a reserved region: no region starts there (releasing it fails) and it is
+    // not committed (protecting it fails). Kept reserved for the test, so that no other allocation
+    // can take the address meanwhile, as one did with a region released beforehand on x64.
+    void* const region = VirtualAlloc(nullptr, 2 * 4096, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(region, nullptr);
+    void* const released = static_cast<char*>(region) + 4096;
+    // Addresses print with the pointer's width (0x0%p).
+    auto pointerText = [](uintptr_t value) { return "0x0" + HexDigits(value, static_cast<int>(2 * sizeof(void*))); };
+    const std::string releasedText = pointerText(reinterpret_cast<uintptr_t>(released));
+    // An address above the user part of the address space, which the system refuses to describe.
+    const uintptr_t beyondUserSpace =
+        sizeof(void*) == 8 ? static_cast<uintptr_t>(UINT64_C(0xFFFF800000000000)) : static_cast<uintptr_t>(0xFFFF0000);
+    const std::string currentProcessText = pointerText(reinterpret_cast<uintptr_t>(GetCurrentProcess()));
     const struct {
         const char* Name;
         std::function<void()> Call;
@@ -647,14 +655,15 @@ TEST(SystemWrapperTest, FailuresCarryTheirMessages) {
          "Cannot open file for getting file information: Z:\\cm_no_such_dir\\x.txt", ERROR_PATH_NOT_FOUND},
         {"DuplicateHandleChecked",
          [&] { DuplicateHandleChecked(bogus, GetCurrentProcess(), GetCurrentProcess()); },
-         "Failed to duplicate handle 0x0FFFFF0 (with same access rights, from process 0x0FFFFFFFF to 0x0FFFFFFFF)",
+         "Failed to duplicate handle 0x0FFFFF0 (with same access rights, from process " + currentProcessText +
+             " to " + currentProcessText + ")",
          ERROR_INVALID_HANDLE},
         {"VirtualAllocChecked", [&] { VirtualAllocChecked(lowPage, 0, MEM_COMMIT, PAGE_READWRITE); },
-         "Failed to allocate 0 bytes of virtual memory at 0x000001000", ERROR_INVALID_PARAMETER},
+         "Failed to allocate 0 bytes of virtual memory at " + pointerText(0x1000), ERROR_INVALID_PARAMETER},
         {"VirtualFreeChecked", [&] { VirtualFreeChecked(released, 0, MEM_RELEASE); },
          "Failed to free 0 bytes of virtual memory at " + releasedText, kAnyCode},
-        {"VirtualQueryChecked", [] { VirtualQueryChecked(reinterpret_cast<void*>(static_cast<uintptr_t>(0xFFFF0000))); },
-         "Failed to query virtual memory at 0x0FFFF0000", ERROR_INVALID_PARAMETER},
+        {"VirtualQueryChecked", [&] { VirtualQueryChecked(reinterpret_cast<void*>(beyondUserSpace)); },
+         "Failed to query virtual memory at " + pointerText(beyondUserSpace), ERROR_INVALID_PARAMETER},
         {"ProtectMemory", [&] { ProtectMemory(released, 4096, PAGE_READONLY); },
          "Failed to change protection of 4096 bytes at " + releasedText, kAnyCode},
     };
@@ -671,6 +680,7 @@ TEST(SystemWrapperTest, FailuresCarryTheirMessages) {
                 EXPECT_EQ(e.ErrorCode, c.Code);
         }
     }
+    VirtualFree(region, 0, MEM_RELEASE);
 }
 
 TEST(SystemWrapperTest, DuplicatedHandleIsTheSameObject) {

@@ -290,7 +290,7 @@ TEST_F(SyncTest, OpenSecurityGrantsEveryone) {
     SECURITY_ATTRIBUTES* attributes = OpenSecurityAttributes();
     ASSERT_NE(attributes, nullptr);
     EXPECT_EQ(attributes, OpenSecurityAttributes());  // made once
-    EXPECT_EQ(attributes->nLength, 12u);
+    EXPECT_EQ(attributes->nLength, sizeof(SECURITY_ATTRIBUTES));  // 12 on x86, 24 on x64
     EXPECT_FALSE(attributes->bInheritHandle);
     EXPECT_EQ(attributes->lpSecurityDescriptor, OpenSecurityDescriptor());
     BOOL present = FALSE, defaulted = TRUE;

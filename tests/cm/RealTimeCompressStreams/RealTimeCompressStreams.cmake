@@ -11,7 +11,7 @@ if(CORVANE_WIN32)
   target_include_directories(cm_compress_plain_minilzo PRIVATE ${MINILZO_DIR})
   target_compile_options(cm_compress_plain_minilzo PRIVATE -w)
   add_library(cm_compress_oversized_qlz131 SHARED
-    RealTimeCompressStreams/OversizedQuickLz131.c RealTimeCompressStreams/OversizedQuickLz131.def)
+    RealTimeCompressStreams/OversizedQuickLz131.c RealTimeCompressStreams/OversizedQuickLz131_${CORVANE_ARCH}.def)
   foreach(t plain_minilzo oversized_qlz131)
     target_link_options(cm_compress_${t} PRIVATE -static-libgcc -s)
     set_target_properties(cm_compress_${t} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${t})

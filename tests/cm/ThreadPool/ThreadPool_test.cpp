@@ -285,7 +285,8 @@ void AnyRoutine() {}
 TEST(MessageLoop, ShownDispatchErrorNamesClassModuleOffsetAndEndsTheMessageWithAStop) {
     const void* address = reinterpret_cast<const void*>(&AnyRoutine);
     const std::string offset =
-        HexDigits(reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(::GetModuleHandleA(nullptr)), 8);
+        HexDigits(reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(::GetModuleHandleA(nullptr)),
+                  static_cast<int>(2 * sizeof(void*)));  // the pointer's width
     struct Case {
         std::function<std::string()> Text;
         std::string Expected;
