@@ -42,6 +42,6 @@ args=("$@")
 rm -f report.txt
 export CORVANE_SAMPLE_REPORT='Z:'"$(echo "$demo/report.txt" | tr / '\\')"
 echo "running: CorvaneSetup.exe ${args[*]}"
-xvfb-run -a -s "-screen 0 1024x768x24" wine launch.exe CorvaneSetup.exe "${args[@]}" 2>launch.err || true
+xvfb-run -a -s "-screen 0 1024x768x24" "$CORVANE_WINE" launch.exe CorvaneSetup.exe "${args[@]}" 2>launch.err || true
 echo "the setup received: $(sed -n 's/^cmdline=//p' report.txt 2>/dev/null || echo '(setup did not run)')"
 echo "bootstrap $(grep -a 'exit code' launch.err || cat launch.err)"
