@@ -7,6 +7,7 @@
 #include "cm/Objects.h"
 #include "cm/StreamUtils/FileStream.h"
 #include "cm/Objects/DateTime.h"
+#include "cm/Objects/PrivateDirectory.h"
 #include "cm/StreamUtils/MappedFileStream.h"
 #include "diagnostics/Logs.h"
 #include "packets/ProductInformation.h"
@@ -68,8 +69,12 @@ int32_t SetupCore::Run() {
                 throw cm::Exception(cm::Format("Invalid setup metadata: executable size %d.", {Metadata.ExeSize}));
 
             std::string directoryName = TempDirectoryPrefix + std::to_string(GetCurrentProcessId());
-            TempDirectory = cm::AddTrailingBackslash(cm::CombinePath(cm::GetTempDirectory(), directoryName));
-            cm::ForceDirectoryPath(TempDirectory);
+            const std::string directory =
+                cm::AddTrailingBackslash(cm::CombinePath(cm::GetTempDirectory(), directoryName));
+            // The name is predictable: a link planted at it is refused before anything is written
+            // (and so never cleaned up through), files planted in it are removed first.
+            TempDirectoryHold = cm::OpenPrivateDirectory(directory, cm::DefaultPrivateDirectoryAccess());
+            TempDirectory = directory;
             LzmaPath = TempDirectory + "lzma.exe";
             SetupExePath = TempDirectory + "Setup.exe";
             SetupLzmaPath = TempDirectory + "Setup.lzma";
@@ -215,6 +220,8 @@ int32_t SetupCore::ReportStartupFailure(HMODULE module, const std::string& messa
 }
 
 void SetupCore::CleanUp() {
+    // Held open until now so that nobody could replace it; held, it could not be removed.
+    TempDirectoryHold.reset();
     if (TempDirectory.empty()) return;
     try {
         cm::DeleteDirectoryTree(TempDirectory, "*.*", false, false);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bootstrap/WaitDialog.h"
+#include "cm/Objects/Handles.h"
 #include "cm/Objects/WinApi.h"
 #include "packets/SetupPackets.h"
 
@@ -55,6 +56,7 @@ private:
     std::unique_ptr<TWaitDialog> WaitDialog;  // GUI build only, while extracting
     SetupMetadata Metadata;
     std::string TempDirectory;  // with a trailing backslash once set
+    cm::UniqueFileHandle TempDirectoryHold;  // the private directory, held open until clean-up
     std::string LzmaPath, SetupExePath, SetupLzmaPath, SetupPakPath, InfoDatPath;
     std::string ProductCaption;
     // The loaded package; kept until the process ends, as the product information loader is.

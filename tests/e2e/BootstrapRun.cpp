@@ -175,7 +175,12 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
     result.TempDirectory = UserTempDirectory() + "Tavrel_Setup_" + std::to_string(pi.dwProcessId) + "\\";
     if (options.PrecreateTempDirectory) {
         cm::ForceDirectoryPath(result.TempDirectory);
+        // What an earlier run could have left, or another program planted: a file, a library the
+        // decoder or the setup would load from its own directory, a subdirectory with a file.
         fixture::WriteWholeFile(result.TempDirectory + "marker.txt", "left by an earlier run");
+        fixture::WriteWholeFile(result.TempDirectory + "version.dll", "planted");
+        cm::ForceDirectoryPath(result.TempDirectory + "planted");
+        fixture::WriteWholeFile(result.TempDirectory + "planted\\x.txt", "planted");
         ResumeThread(thread.get());
     }
     if (options.WhileRunning)

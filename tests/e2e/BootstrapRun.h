@@ -38,7 +38,7 @@ struct RunOptions {
         : Arguments(std::move(arguments)), PrecreateTempDirectory(precreate) {}
 
     std::string Arguments;            // text after the quoted program path
-    bool PrecreateTempDirectory = false;  // make the temporary directory (with a marker file) first
+    bool PrecreateTempDirectory = false;  // make the temporary directory (with planted files) first
     bool ExpectMessageBox = false;    // read and dismiss the bootstrap's message box
     DWORD TimeoutMs = 60000;
     // Called once the bootstrap runs (temporary directory and process id known), before the

@@ -102,14 +102,16 @@ TEST_F(BootstrapE2E, ForwardsCommandLineAndExitCode) {
     }
 }
 
-TEST_F(BootstrapE2E, ReusesAnExistingTemporaryDirectory) {
+// An existing directory of the name is reused, but emptied first: nothing planted there is in it
+// when the decoder and the setup run.
+TEST_F(BootstrapE2E, ReusesAnExistingTemporaryDirectoryEmptiedFirst) {
     RunResult r = RunBootstrap(Make("reuse", Compressed()), {"/exit=3", true});
     ASSERT_TRUE(r.SetupRan);
     EXPECT_EQ(3, r.ExitCode);
     std::vector<std::string> entries;
     for (auto [it, end] = r.Report.equal_range("entry"); it != end; ++it) entries.push_back(it->second);
     std::sort(entries.begin(), entries.end());
-    EXPECT_EQ((std::vector<std::string>{"Setup.exe", "Setup.lzma", "Setup.pak", "lzma.exe", "marker.txt"}), entries);
+    EXPECT_EQ((std::vector<std::string>{"Setup.exe", "Setup.lzma", "Setup.pak", "lzma.exe"}), entries);
     EXPECT_FALSE(DirectoryExists(r.TempDirectory));
 }
 

@@ -77,6 +77,11 @@ bool EnumerateFiles(const std::string& directory, uint16_t flags, const std::str
     if (directory.size() == 1 && (directory[0] == '\\' || (directory[0] >= '.' && directory[0] <= '/')))
         return false;
 
+    // Nor is a link (junction, symbolic link) at the root: like the links met inside a tree, its
+    // contents belong to another place, and a tree deletion must not reach them.
+    const DWORD rootAttributes = GetFileAttributesA(RemoveTrailingBackslash(directory).c_str());
+    if (rootAttributes != INVALID_FILE_ATTRIBUTES && (rootAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+
     if ((flags & Recursive) && !(flags & (FullPath | DeleteFound)))
         throw Exception("Invalid file enumeration flags: 'recursive' specified without 'full path'");
     if (flags & DirectoriesOnly) flags |= IncludeDirectories;

@@ -73,7 +73,8 @@ using FileEnumCallback = std::function<void(void* userData, const FileEnumEntry&
 // read-only file).
 void DeleteFileChecked(const std::string& path, bool failIfMissing);
 
-// Walks directory\mask by the flags; returns true when the first search found anything.
+// Walks directory\mask by the flags; returns true when the first search found anything. Links to
+// other places (junctions, symbolic links) are never walked, at the root or below it.
 bool EnumerateFiles(const std::string& directory, uint16_t flags, const std::string& mask,
                     const FileEnumCallback& callback, void* userData = nullptr);
 

@@ -70,6 +70,11 @@ struct VirtualBlockTraits {
     static void* Invalid() { return nullptr; }
     static void Close(void* p) { ::VirtualFree(p, 0, MEM_RELEASE); }
 };
+struct LocalMemoryTraits {
+    using Type = void*;
+    static void* Invalid() { return nullptr; }
+    static void Close(void* p) { ::LocalFree(p); }
+};
 }  // namespace detail
 
 // Kernel objects whose failure value is null (processes, threads, events, mutexes, mappings).
@@ -80,5 +85,7 @@ using UniqueFindHandle = UniqueResource<detail::FindHandleTraits>;
 using UniqueModule = UniqueResource<detail::ModuleTraits>;
 using UniqueMappedView = UniqueResource<detail::MappedViewTraits>;
 using UniqueVirtualBlock = UniqueResource<detail::VirtualBlockTraits>;
+// Blocks the system allocated for the caller with LocalAlloc (security descriptors, SID texts).
+using UniqueLocalMemory = UniqueResource<detail::LocalMemoryTraits>;
 
 }  // namespace cm
