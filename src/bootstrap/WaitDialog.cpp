@@ -206,6 +206,12 @@ LRESULT CALLBACK TWaitDialog::WindowProc(HWND window, UINT message, WPARAM wPara
             case WM_KEYDOWN:
                 if (wParam == EscapeKey || wParam == CKey) dialog->Cancel();
                 break;
+            case WM_CLOSE:
+                // The system menu and Alt+F4 act as the Cancel button, and like it are ignored
+                // while it is disabled. The windows are never destroyed from outside: the
+                // owner's next step would post to a window that is gone.
+                if (::IsWindowEnabled(dialog->CancelButton)) dialog->Cancel();
+                return 0;
             default:
                 break;
             }

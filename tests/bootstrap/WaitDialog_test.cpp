@@ -247,7 +247,9 @@ TEST(TWaitDialog, BarFollowsPositionAboveTheUpdateThreshold) {
     }
 }
 
-TEST(TWaitDialog, EscapeCAndAClickCancelWithoutClosing) {
+// Closing by the system menu or Alt+F4 (WM_CLOSE) is the Cancel button, ignored while it is
+// disabled: the windows are destroyed only by their owner.
+TEST(TWaitDialog, EscapeCAClickAndACloseCancelWithoutClosing) {
     struct Case {
         const char* Name;
         uint8_t Options;
@@ -261,6 +263,10 @@ TEST(TWaitDialog, EscapeCAndAClickCancelWithoutClosing) {
         {"Escape, button enabled", WaitDialogCancelEnabled, WM_KEYDOWN, VK_ESCAPE, true},
         {"another key", WaitDialogCancelEnabled, WM_KEYDOWN, 'X', false},
         {"click on the enabled button", WaitDialogCancelEnabled, WM_COMMAND, 0, true},
+        {"system menu close, button disabled", 0, WM_SYSCOMMAND, SC_CLOSE, false},
+        {"Alt+F4, button disabled", 0, WM_CLOSE, 0, false},
+        {"system menu close, button enabled", WaitDialogCancelEnabled, WM_SYSCOMMAND, SC_CLOSE, true},
+        {"Alt+F4, button enabled", WaitDialogCancelEnabled, WM_CLOSE, 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -272,7 +278,7 @@ TEST(TWaitDialog, EscapeCAndAClickCancelWithoutClosing) {
         if (c.Message == WM_COMMAND)
             ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(button));
         else
-            ::PostMessageA(window, WM_KEYDOWN, c.Key, 0);
+            ::PostMessageA(window, c.Message, c.Key, 0);
         EXPECT_EQ(Settles([&] { return dialog.Cancelled(); }), c.ExpectCancelled);
         // Cancelling only disables the button; the dialog stays.
         EXPECT_EQ(::IsWindowEnabled(button) != FALSE, (c.Options & WaitDialogCancelEnabled) && !c.ExpectCancelled);

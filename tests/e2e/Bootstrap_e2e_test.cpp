@@ -155,6 +155,7 @@ TEST_F(BootstrapE2E, ProductCaptionFromThePackage) {
 // until the test has looked), and gone before the setup starts; the console build shows none.
 struct DialogView {
     bool Found = false;
+    HWND Window = nullptr;
     std::string Title, Text, Button;
     bool ButtonEnabled = true;
     RECT Rect{};
@@ -191,6 +192,7 @@ DialogView FindWaitDialog(DWORD processId, DWORD timeoutMs) {
             char title[64] = {};
             GetWindowTextA(w, title, sizeof title);
             view.Found = true;
+            view.Window = w;
             view.Title = title;
             GetWindowRect(w, &view.Rect);
             EnumChildWindows(w, ReadDialogChild, reinterpret_cast<LPARAM>(&view));
@@ -206,6 +208,7 @@ TEST_F(BootstrapE2E, WaitDialogWhileExtracting) {
     const BootstrapResources held{Package, MetadataRecord(static_cast<int32_t>(SetupImage.size()), true), heldDecoder};
 
     DialogView seen;
+    bool stillShownAfterClose = false;
     RunOptions options;
     options.Arguments = "/exit=5";
     options.WhileRunning = [&](const RunResult& run) {
@@ -215,9 +218,17 @@ TEST_F(BootstrapE2E, WaitDialogWhileExtracting) {
             Sleep(20);
             seen = FindWaitDialog(run.ProcessId, 0);
         }
+        // Closing it by the system menu or Alt+F4 is the disabled Cancel button: nothing happens.
+        if (seen.Found) {
+            PostMessageA(seen.Window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            PostMessageA(seen.Window, WM_CLOSE, 0, 0);
+            Sleep(300);
+            stillShownAfterClose = FindWaitDialog(run.ProcessId, 0).Found;
+        }
         fixture::WriteWholeFile(run.TempDirectory + "go", "");
     };
     RunResult r = RunBootstrap(Make("dialog", held), options);
+    EXPECT_TRUE(stillShownAfterClose);
     ASSERT_TRUE(seen.Found) << "no wait dialog (is there an X display?)";
     EXPECT_EQ("Please Wait...", seen.Title);
     EXPECT_EQ("Extracting setup files...", seen.Text);
