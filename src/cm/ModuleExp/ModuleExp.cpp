@@ -17,7 +17,6 @@ constexpr const char* MsgBadNtHeader = "Invalid module NT header at 0x%p";
 constexpr const char* MsgUnknownFormat = "Unknown format of module at 0x%p";
 constexpr const char* MsgBadOptionalHeader = "Invalid module optional header at 0x%p";
 constexpr const char* MsgBadSectionTable = "Invalid module section table at 0x%p";
-constexpr const char* MsgBadExportDirectory = "Invalid export directory of module at 0x%p";
 
 // Export directory fields.
 constexpr uint32_t ExpFunctionCount = 20;
@@ -179,34 +178,38 @@ void TModuleExplorer::ParseExports() {
     FExportFunctions = FExportNames = FExportOrdinals = nullptr;
     FExportFunctionCount = FExportNameCount = 0;
 
-    // No entry, a virtual address of 0 or a size below the directory's own means no exports; an
-    // entry that names a directory the image does not hold is refused.
+    // No entry, a virtual address of 0 or a size below the directory's own means no exports. So
+    // does a directory that fails any check below: the exports are optional to every user of the
+    // explorer (console detection and conversion read only the headers), so a damaged export
+    // directory of an otherwise good image must not make the image unusable. Nothing outside the
+    // image is read on the way.
     const uint8_t* entry = Format().DataDirectoryEntry(ImageDirectoryExport);
     if (!entry || PeRead32(entry) == 0 || PeRead32(entry + 4) < ExportDirectoryMinSize) return;
     uint32_t size = 0;
     const uint8_t* directory = DataDirectory(ImageDirectoryExport, ExportDirectoryMinSize, &size);
-    if (!directory) RaiseBad(MsgBadExportDirectory);
+    if (!directory) return;
     const uint32_t functionCount = PeRead32(directory + ExpFunctionCount);
     const uint32_t nameCount = PeRead32(directory + ExpNameCount);
     // Each table must hold its whole count inside the image; a count of 0 needs no table.
+    bool usable = true;
     auto table = [&](uint32_t field, uint32_t count, uint32_t width) -> uint8_t* {
         const uint32_t rva = PeRead32(directory + field);
         const uint64_t bytes = static_cast<uint64_t>(count) * width;
         if (count == 0) return AddressOf(rva, 1);
-        if (bytes > UINT32_MAX) RaiseBad(MsgBadExportDirectory);
-        uint8_t* p = AddressOf(rva, static_cast<uint32_t>(bytes));
-        if (!p) RaiseBad(MsgBadExportDirectory);
+        uint8_t* p = bytes > UINT32_MAX ? nullptr : AddressOf(rva, static_cast<uint32_t>(bytes));
+        if (!p) usable = false;
         return p;
     };
     uint8_t* functions = table(ExpAddressTable, functionCount, 4);
     uint8_t* names = table(ExpNameTable, nameCount, 4);
     uint8_t* ordinals = table(ExpOrdinalTable, nameCount, 2);
+    if (!usable) return;
     // Every name must be a terminated string inside the image and name an address-table entry.
     for (uint32_t i = 0; i < nameCount; ++i) {
         uint32_t available = 0;
         const uint8_t* name = FSearch->AddressOf(PeRead32(names + 4 * i), &available);
-        if (!name || !std::memchr(name, 0, available)) RaiseBad(MsgBadExportDirectory);
-        if (PeRead16(ordinals + 2 * i) >= functionCount) RaiseBad(MsgBadExportDirectory);
+        if (!name || !std::memchr(name, 0, available)) return;
+        if (PeRead16(ordinals + 2 * i) >= functionCount) return;
     }
     FExportRva = PeRead32(entry);
     FExportSize = size;

@@ -65,7 +65,7 @@ std::unique_ptr<TModuleExplorer> TModuleExplorer::CreateForFile(const std::strin
             }
         }
         explorer->Parse();
-    } catch (const Exception&) {
+    } catch (const std::exception&) {
         ReraiseWithContextFmt("Failed to load image from file: %s", {path});
     }
     return explorer;

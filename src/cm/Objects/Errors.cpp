@@ -36,6 +36,10 @@ void ReraiseWithContext(std::string_view message) {
         throw EWin32Error(text + "\r\n" + e.message(), e.ErrorCode);
     } catch (const Exception& e) {
         throw Exception(text + "\r\n" + e.message());
+    } catch (const std::exception& e) {
+        // The language runtime's own (out of memory, a length beyond a container's limit): their
+        // text is the only cause a reader of the message gets.
+        throw Exception(text + "\r\n" + e.what());
     } catch (...) {
         throw Exception(text);
     }

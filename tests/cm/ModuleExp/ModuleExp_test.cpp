@@ -215,9 +215,6 @@ TEST(ModuleExp, BadImagesAreRefused) {
     const char* unknown = "Unknown format of module at ";
     const char* optional = "Invalid module optional header at ";
     const char* table = "Invalid module section table at ";
-    const char* exports = "Invalid export directory of module at ";
-    const PELayout l{false};
-    const uint32_t rva = PELayout::EdataRva - PELayout::EdataRaw;
     struct Case { const char* Name; size_t Cut; std::function<void(Bytes&)> Edit; const char* Message; };
     const auto none = [](Bytes&) {};
     const Case cases[] = {
@@ -236,14 +233,6 @@ TEST(ModuleExp, BadImagesAreRefused) {
         {"optional size past the end", 0x600, [](Bytes& b) { Put16(b, PELayout::OptionalSizeField, 0xFFFF); }, optional},
         {"section table cut", 0x150, none, table},
         {"section count too large", 0x600, [](Bytes& b) { Put16(b, PELayout::SectionCountField, 0xFFFF); }, table},
-        {"export directory cut", 0x420, none, exports},
-        {"export directory past its section", 0x600, [&](Bytes& b) { Put32(b, l.ExportEntry(), 0x21F0); }, exports},
-        {"name count too large", 0x600, [](Bytes& b) { Put32(b, PELayout::ExportDir + 24, 0x40000000); }, exports},
-        {"function table outside", 0x600, [](Bytes& b) { Put32(b, PELayout::ExportDir + 28, 0x7FFFFFF0); }, exports},
-        {"name pointer outside", 0x600, [](Bytes& b) { Put32(b, PELayout::ExportNames + 4, 0x3000); }, exports},
-        {"name pointer into the headers", 0x600, [](Bytes& b) { Put32(b, PELayout::ExportNames, 0x10); }, exports},
-        {"name without terminator", 0x600, [&](Bytes& b) { std::memset(&b[0x5F0], 'n', 0x10); Put32(b, PELayout::ExportNames, 0x5F0 + rva); }, exports},
-        {"ordinal past the functions", 0x600, [](Bytes& b) { Put16(b, PELayout::ExportOrdinals, 2); }, exports},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -257,6 +246,38 @@ TEST(ModuleExp, BadImagesAreRefused) {
         EXPECT_EQ(0u, copied.rfind(c.Message, 0)) << copied;
         // As loaded memory (memory layout), where .edata's address lies past these bytes.
         EXPECT_TRUE(TModuleExplorer::CreateForModule(data, b.size(), false)->Invalid());
+    }
+}
+
+// An export directory that fails its checks is treated as absent: the image opens with no exports
+// in every layout, and nothing outside it is read (the sanitizers watch the exact-size copies).
+TEST(ModuleExp, UnusableExportDirectoriesLeaveNoExports) {
+    const PELayout l{false};
+    const uint32_t rva = PELayout::EdataRva - PELayout::EdataRaw;
+    struct Case { const char* Name; size_t Cut; std::function<void(Bytes&)> Edit; };
+    const auto none = [](Bytes&) {};
+    const Case cases[] = {
+        {"export directory cut", 0x420, none},
+        {"export directory past its section", 0x600, [&](Bytes& b) { Put32(b, l.ExportEntry(), 0x21F0); }},
+        {"name count too large", 0x600, [](Bytes& b) { Put32(b, PELayout::ExportDir + 24, 0x40000000); }},
+        {"function table outside", 0x600, [](Bytes& b) { Put32(b, PELayout::ExportDir + 28, 0x7FFFFFF0); }},
+        {"name pointer outside", 0x600, [](Bytes& b) { Put32(b, PELayout::ExportNames + 4, 0x3000); }},
+        {"name pointer into the headers", 0x600, [](Bytes& b) { Put32(b, PELayout::ExportNames, 0x10); }},
+        {"name without terminator", 0x600, [&](Bytes& b) { std::memset(&b[0x5F0], 'n', 0x10); Put32(b, PELayout::ExportNames, 0x5F0 + rva); }},
+        {"ordinal past the functions", 0x600, [](Bytes& b) { Put16(b, PELayout::ExportOrdinals, 2); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Bytes full = MakePEImage(false, true);
+        c.Edit(full);
+        const Bytes b = Exact(full, c.Cut);
+        for (const int mode : {emMappedFile, emFileCopy}) {
+            auto e = TModuleExplorer::CreateForFileImage(b.data(), b.size(), mode);
+            EXPECT_EQ(0u, e->ExportDirectoryRva());
+            EXPECT_EQ(0u, e->ExportNameCount());
+            EXPECT_EQ(0u, e->FindExport("Alpha"));
+            EXPECT_EQ(ImageSubsystemWindowsGui, e->Subsystem());
+        }
     }
 }
 

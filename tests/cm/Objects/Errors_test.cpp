@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "cm/Objects/Errors.h"
 
 namespace cm {
@@ -56,6 +59,9 @@ TEST(Errors, ReraiseWithContextKeepsKind) {
     EXPECT_EQ("win32 87:outer\r\ninner", reraise([] { throw EWin32Error("inner", 87); }));
     EXPECT_EQ("base:outer\r\ninner", reraise([] { throw Exception("inner"); }));
     EXPECT_EQ("base:outer", reraise([] { throw 42; }));
+    // The runtime's own exceptions keep their text.
+    EXPECT_EQ("base:outer\r\ntoo long", reraise([] { throw std::length_error("too long"); }));
+    EXPECT_EQ("base:outer\r\nstd::bad_alloc", reraise([] { throw std::bad_alloc(); }));
     EXPECT_EQ("base:outer\r\nmiddle\r\ninner", reraise([] {
         try { throw Exception("inner"); } catch (...) { ReraiseWithContextFmt("%s", {"middle"}); }
     }));
