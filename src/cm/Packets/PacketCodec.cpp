@@ -30,9 +30,13 @@ void WriteString(TStream& stream, const std::string& value) {
     stream.WriteBuffer(value.data(), static_cast<int32_t>(value.size()));
 }
 
+// The public readers below leave the stream just after what they read, also a memory stream,
+// which the reader parses in place.
 std::string ReadString(TStream& stream) {
     TFieldReader reader(stream, -1, 0);
-    return reader.ReadString();
+    std::string value = reader.ReadString();
+    reader.SyncOut();
+    return value;
 }
 
 void WriteWideString(TStream& stream, const std::u16string& value, bool utf16) {
@@ -46,7 +50,9 @@ void WriteWideString(TStream& stream, const std::u16string& value, bool utf16) {
 
 std::u16string ReadWideString(TStream& stream) {
     TFieldReader reader(stream, -1, 0);
-    return reader.ReadWideString();
+    std::u16string value = reader.ReadWideString();
+    reader.SyncOut();
+    return value;
 }
 
 void WriteStringList(TStream& stream, const TStrings& list) {
@@ -58,6 +64,7 @@ void WriteStringList(TStream& stream, const TStrings& list) {
 void ReadStringList(TStream& stream, TStrings& list) {
     TFieldReader reader(stream, -1, 0);
     reader.ReadStringList(list);
+    reader.SyncOut();
 }
 
 void WriteStreamField(TStream& stream, TCustomMemoryStream& value, bool compactLength) {
@@ -72,6 +79,7 @@ void WriteStreamField(TStream& stream, TCustomMemoryStream& value, bool compactL
 void ReadStreamField(TStream& stream, TVirtualStream& value, bool compactLength) {
     TFieldReader reader(stream, -1, 0);
     reader.ReadBlob(value, compactLength);
+    reader.SyncOut();
 }
 
 void WriteFixed(TStream& stream, const void* source, int32_t size) {
@@ -82,6 +90,7 @@ void WriteFixed(TStream& stream, const void* source, int32_t size) {
 void ReadFixed(TStream& stream, void* destination, int32_t size) {
     TFieldReader reader(stream, -1, 0);
     reader.ReadFixed(destination, size);
+    reader.SyncOut();
 }
 
 std::string WideToNarrow(const std::u16string& value) {
@@ -104,6 +113,8 @@ std::u16string NarrowToWide(const std::string& value) {
 TFieldReader::TFieldReader(TStream& stream, int64_t limit, int32_t depth) : FStream(stream), FDepth(depth) {
     if (IsMemoryStream(stream)) {
         auto& memory = static_cast<TCustomMemoryStream&>(stream);
+        // A position before the data would put the cursor before the buffer.
+        if (memory.Position() < 0) throw EStreamError("Stream read error");
         FBase = static_cast<const uint8_t*>(memory.Memory());
         const int64_t end = limit < 0 ? memory.Size() : std::min<int64_t>(limit, memory.Size());
         FCursor = FBase + memory.Position();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cm/Packets/PacketTestClasses.h"
+#include "cm/Lists/StringListEx.h"
 #include "cm/StreamUtils/PointerStream.h"
 #include "cm/StreamUtils/StreamUtils.h"
 #include "packets/ProductInformation.h"
@@ -152,6 +153,69 @@ TEST_F(PacketsTest, StringLengthsUseTheCompactForm) {
         EXPECT_EQ(stream.Bytes.size(), c.prefix.size() + c.length);
         stream.Pos = 0;
         EXPECT_EQ(ReadString(stream).size(), c.length);
+    }
+}
+
+// The public field readers take a field from the stream's position and leave the stream after it,
+// on a memory stream (parsed in place) as on any other.
+TEST_F(PacketsTest, FieldReadersAdvanceEveryStream) {
+    struct Case {
+        const char* Name;
+        std::function<void(TStream&, int)> Write;  // the field numbered 0 or 1
+        std::function<std::string(TStream&)> Read;  // the field read back, as text
+    };
+    const Case cases[] = {
+        {"string", [](TStream& s, int i) { WriteString(s, i == 0 ? "abc" : "xy"); },
+         [](TStream& s) { return ReadString(s); }},
+        {"wide string", [](TStream& s, int i) { WriteWideString(s, i == 0 ? u"abc" : u"xy", true); },
+         [](TStream& s) {
+             const std::u16string value = ReadWideString(s);
+             return std::string(value.begin(), value.end());  // ASCII here
+         }},
+        {"string list", [](TStream& s, int i) {
+             TStringListEx list;
+             list.Add(i == 0 ? "abc" : "xy");
+             WriteStringList(s, list);
+         },
+         [](TStream& s) {
+             TStringListEx list;
+             ReadStringList(s, list);
+             return list.Count() == 1 ? list[0] : std::string("?");
+         }},
+        {"stream field", [](TStream& s, int i) {
+             TVirtualStream value;
+             const std::string text = i == 0 ? "abc" : "xy";
+             value.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+             WriteStreamField(s, value, true);
+         },
+         [](TStream& s) {
+             TVirtualStream value;
+             ReadStreamField(s, value, true);
+             return std::string(static_cast<const char*>(value.Memory()), static_cast<size_t>(value.Size()));
+         }},
+        {"fixed", [](TStream& s, int i) { WriteFixed(s, i == 0 ? "abc" : "xy\0", 3); },
+         [](TStream& s) {
+             char value[4] = {};
+             ReadFixed(s, value, 3);
+             return std::string(value);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TVirtualStream memory;
+        VectorStream plain;
+        for (TStream* stream : {static_cast<TStream*>(&memory), static_cast<TStream*>(&plain)}) {
+            c.Write(*stream, 0);
+            c.Write(*stream, 1);
+            const int32_t end = stream->Position();
+            stream->Seek(0, soBeginning);
+            EXPECT_EQ(c.Read(*stream), "abc");
+            EXPECT_EQ(c.Read(*stream), "xy");
+            EXPECT_EQ(stream->Position(), end);
+        }
+        // A memory stream positioned before its data is refused, never read before its buffer.
+        memory.Seek(-3, soBeginning);
+        EXPECT_THROW(c.Read(memory), EStreamError);
     }
 }
 
