@@ -8,9 +8,10 @@
 
 namespace cm {
 
+// TPacket is a concrete class without fields: the registry and Clone construct it like any other.
 const TPacketClass TPacket::Class{
     "TPacket", {0x47BF5205, 0x8993, 0x41F5, {0x98, 0xE9, 0x03, 0xCB, 0x6E, 0xA3, 0x4D, 0x1E}}, nullptr, nullptr, 0,
-    nullptr};
+    []() -> TPacket* { return new TPacket(); }};
 
 // ---- Field metadata ------------------------------------------------------------------------------
 

@@ -155,20 +155,26 @@ void SetIntegerOf(const TFieldDef& def, void* member, int64_t value) {
     }
 }
 
-// The runtime's integer parsing: optional sign, decimal digits or hex after "$" / "0x".
-int64_t ParseInteger(const std::string& text) {
+// The runtime's integer parsing: optional sign, decimal digits or hex after "$" / "0x", within
+// what the member can take: a 64-bit member any 64-bit value, an unsigned 32-bit one up to its
+// maximum, every other member the 32-bit range (whose low bits it keeps, as when set from an
+// integer). Raises "'%s' is not a valid integer value" beyond that.
+int64_t ParseInteger(const std::string& text, TFieldCoding coding) {
     if (text.empty())
         return 0;
     int32_t value32;
     if (TryParseInt(text, value32))
         return value32;
-    // Wider values for 64-bit members: plain decimal.
+    if (coding != TFieldCoding::Int64 && coding != TFieldCoding::UInt32)
+        throw Exception(Format("'%s' is not a valid integer value", {text}));
+    // Wider values: plain decimal.
     const std::string trimmed = TrimText(text);
     int64_t value64;
     const char* end = trimmed.data() + trimmed.size();
     const char* first = trimmed.data() + (!trimmed.empty() && trimmed[0] == '+' ? 1 : 0);
     auto [ptr, ec] = std::from_chars(first, end, value64);
-    if (ec == std::errc() && ptr == end && first != end)
+    if (ec == std::errc() && ptr == end && first != end &&
+        (coding == TFieldCoding::Int64 || (value64 >= INT32_MIN && value64 <= static_cast<int64_t>(UINT32_MAX))))
         return value64;
     throw Exception(Format("'%s' is not a valid integer value", {text}));
 }
@@ -357,7 +363,7 @@ void TPacket::SetFieldAsString(int32_t index, const std::string& value) {
         RaiseAccess(*this, "Cannot set field as string: %s", index);
     void* member = def->Locate(*this);
     switch (kind) {
-        case fkInteger: SetIntegerOf(*def, member, ParseInteger(value)); break;
+        case fkInteger: SetIntegerOf(*def, member, ParseInteger(value, def->Coding)); break;
         case fkBoolean: As<bool>(member) = SameTextAscii(value, "True"); break;
         case fkFloat: As<double>(member) = ParseFloat(value); break;
         case fkString:

@@ -219,6 +219,53 @@ TEST_F(PacketsTest, FieldReadersAdvanceEveryStream) {
     }
 }
 
+// Integer text is taken only within what the member holds: 32 bits for members up to 32 bits
+// (an unsigned one up to its maximum), 64 for a 64-bit member; a narrower member keeps the low
+// bits of a 32-bit value, as when set from an integer.
+TEST_F(PacketsTest, IntegerTextFitsTheMember) {
+    struct Case {
+        const char* Field;
+        const char* Text;
+        const char* Stored;  // nullptr: refused
+    };
+    const Case cases[] = {
+        {"I32", "2147483647", "2147483647"}, {"I32", "5000000000", nullptr}, {"I32", "-2147483649", nullptr},
+        {"U32", "4294967295", "4294967295"}, {"U32", "4294967296", nullptr}, {"U32", "$FF", "255"},
+        {"I64", "5000000000", "5000000000"}, {"I64", "-9223372036854775808", "-9223372036854775808"},
+        {"I64", "9223372036854775808", nullptr}, {"U8", "511", "255"}, {"U8", "5000000000", nullptr},
+        {"I16", "-1", "-1"}, {"Compact", "5000000000", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Field) + " <- " + c.Text);
+        TAllFieldsPacket packet;
+        const int32_t index = TAllFieldsPacket::Class.FieldIndexByName(c.Field);
+        ASSERT_GE(index, 0);
+        const std::string before = packet.GetFieldAsString(index);
+        if (c.Stored) {
+            packet.SetFieldAsString(index, c.Text);
+            EXPECT_EQ(packet.GetFieldAsString(index), c.Stored);
+        } else {
+            EXPECT_EQ(MessageOf([&] { packet.SetFieldAsString(index, c.Text); }),
+                      "'" + std::string(c.Text) + "' is not a valid integer value");
+            EXPECT_EQ(packet.GetFieldAsString(index), before);
+        }
+    }
+}
+
+// TPacket itself is a class like any other: the registry creates it from a stream, Clone copies it.
+TEST_F(PacketsTest, BareTPacketIsConstructedLikeAnyClass) {
+    TPacket bare;
+    TVirtualStream stream;
+    bare.SaveToStream(stream);
+    stream.SetPosition(0);
+    std::unique_ptr<TPacket> read = TPacket::CreateFromStream(stream);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(&read->ClassType(), &TPacket::Class);
+    std::unique_ptr<TPacket> clone = bare.Clone();
+    EXPECT_EQ(&clone->ClassType(), &TPacket::Class);
+    EXPECT_TRUE(clone->Equals(bare));
+}
+
 // ---- Round trips ---------------------------------------------------------------------------------
 
 TEST_F(PacketsTest, EveryFieldRoundTripsInEveryForm) {
