@@ -172,6 +172,13 @@ TEST(QuickLZRoundTrip, RandomDataIsStoredAndCompressibleDataShrinks) {
         Bytes random = Compress(*codec, MakeData("random", 50000, 1));
         EXPECT_EQ(random[0] & QLZ_FLAG_COMPRESSED, 0) << codec->Name;
         EXPECT_EQ(random.size(), 50000u + QLZ_LONG_HEADER_SIZE) << codec->Name;
+        // Inputs whose last control word is opened in the tail (where no token starts): the stored
+        // form is checked before it as before every other one.
+        for (const size_t size : {100u, 130u}) {
+            Bytes tail = Compress(*codec, MakeData("random", size, 7));
+            EXPECT_EQ(tail[0] & QLZ_FLAG_COMPRESSED, 0) << codec->Name << " " << size;
+            EXPECT_EQ(tail.size(), size + QLZ_SHORT_HEADER_SIZE) << codec->Name << " " << size;
+        }
         Bytes text = Compress(*codec, MakeData("text", 50000, 1));
         EXPECT_NE(text[0] & QLZ_FLAG_COMPRESSED, 0) << codec->Name;
         EXPECT_LT(text.size(), 25000u) << codec->Name;

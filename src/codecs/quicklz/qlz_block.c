@@ -368,6 +368,9 @@ size_t QlzEncodeBlock(const uint8_t *Src, size_t Size, uint8_t *Dst, size_t DstC
   while (p < Size) {
     if (w.Count == QLZ_GROUP_TOKENS) {
       CloseGroup(&w);
+      /* The same check as before every control word of the main loop. */
+      if ((size_t)(w.Out - Dst) > Size)
+        return WriteStored(Src, Size, Dst);
       OpenGroup(&w);
     }
     PutToken(&w, 0);
