@@ -60,7 +60,9 @@ void TDecompressStream::Open() {
             throw Exception("Decompression error: Invalid source block size.");
         int32_t size = 0;
         FSource->ReadBuffer(&size, 4);
-        if (size < 0)
+        // No writer makes a part larger than CompressPartSize: a larger size is a lie, refused
+        // here before any reader reserves memory for it.
+        if (size < 0 || size > CompressPartSize)
             throw Exception("Decompression error: Invalid source block size.");
         FSource->SetPosition(partPosition + CompressPartPrefixSize + length);
         sum += size;

@@ -298,6 +298,10 @@ int32_t DecompressToStream(const void* block, int32_t blockSize, TStream& dest, 
     const int32_t expected = LoadInt32(block);
     if (expected < 0)
         throw Exception("Decompression error: Invalid source block size.");
+    // The codec's own header is checked before memory is reserved for what it claims.
+    if (formatId == cfQuickLz || formatId == cfQuickLz131)
+        CheckQuickLzHeader(static_cast<const uint8_t*>(block) + CompressBlockPrefixSize,
+                           blockSize - CompressBlockPrefixSize, expected);
     if (IsMemoryStream(dest)) {
         const int32_t position = dest.Position();
         if (static_cast<int64_t>(position) + expected > INT32_MAX)
@@ -321,13 +325,23 @@ int32_t DecompressPart(TStream& source, int32_t spanSize, TStream& dest, int32_t
     const int32_t position = source.Position();
     if (static_cast<int64_t>(source.Size()) < static_cast<int64_t>(position) + length)
         throw Exception("Decompression error: Input buffer is smaller than expected.");
+    // A part never holds more than CompressPartSize bytes: a larger claim is refused before
+    // anything is reserved for it.
+    auto checkPartSize = [](const void* block) {
+        const int32_t size = LoadInt32(block);
+        if (size < 0 || size > CompressPartSize)
+            throw Exception("Decompression error: Invalid source block size.");
+    };
     if (IsMemoryStream(source)) {
-        const int32_t produced = DecompressToStream(StreamMemory(source, true), length, dest, formatId);
+        const void* block = StreamMemory(source, true);
+        checkPartSize(block);
+        const int32_t produced = DecompressToStream(block, length, dest, formatId);
         source.SetPosition(position + length);
         return produced;
     }
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(length)]);
     source.ReadBuffer(buffer.get(), length);
+    checkPartSize(buffer.get());
     return DecompressToStream(buffer.get(), length, dest, formatId);
 }
 

@@ -10,6 +10,10 @@
 #include <vector>
 
 #include "cm/RealTimeCompressStreams/RealTimeCompressStreams.h"
+#ifdef _WIN32
+#include "cm/Objects/WinApi.h"
+#include <psapi.h>
+#endif
 #include "cm/StreamUtils/PointerStream.h"
 #include "cm/StreamUtils/VirtualStream.h"
 
@@ -19,6 +23,16 @@ namespace {
 using test::MessageOf;
 
 using Bytes = std::vector<uint8_t>;
+
+// The process's committed memory (Windows); 0 on the host, where the sanitizers watch allocations.
+uint64_t CommittedBytes() {
+#ifdef _WIN32
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return counters.PeakPagefileUsage;
+#endif
+    return 0;
+}
 
 // A stream that is not a memory stream, so that the routines take their buffered paths.
 class TPlainStream : public TStream {
@@ -355,6 +369,8 @@ TEST(DecompressStreamOpen, RefusesInvalidLayouts) {
          "Decompression error: Output buffer size does not match total size of source blocks."},
         {"negative block size", [](TVirtualStream& s, int32_t p) { PutInt32(s, p + 4, -5000); },
          "Decompression error: Invalid source block size."},
+        {"block larger than a part", [](TVirtualStream& s, int32_t p) { PutInt32(s, p + 4, CompressPartSize + 1); },
+         "Decompression error: Invalid source block size."},
         {"empty first part", [](TVirtualStream& s, int32_t) {
              PutInt32(s, 16, 0);
              PutInt32(s, 8, 5000);
@@ -452,6 +468,33 @@ TEST(DecompressBlocks, PartSpanIsEnforced) {
     s->SetPosition(12);
     EXPECT_EQ(DecompressPart(*s, s->Size() - 12, out, cfMiniLzo), 1000);
     EXPECT_EQ(out.Size(), 1000);
+}
+
+// About 30 bytes claiming a 2,000,000,000-byte part: refused at once, by every reader, before
+// anything is reserved for the claim.
+TEST(DecompressBlocks, APartClaimingMoreThanAPartHoldsIsRefusedUpFront) {
+    constexpr int32_t claimed = 2000000000;
+    TVirtualStream s;
+    s.WriteBuffer("sdc2\x03\0\0\0", 8);
+    s.WriteBuffer(&claimed, 4);
+    // One part: its length, the claimed size, and a QuickLZ long header claiming it too.
+    const uint8_t block[] = {0x03, 9, 0, 0, 0, 0x00, 0x94, 0x35, 0x77, 0, 0};
+    const int32_t length = 4 + static_cast<int32_t>(sizeof block);
+    s.WriteBuffer(&length, 4);
+    s.WriteBuffer(&claimed, 4);
+    s.WriteBuffer(block, sizeof block);
+    ASSERT_LE(s.Size(), 40);
+    const uint64_t before = CommittedBytes();
+    EXPECT_EQ(MessageOf([&] { TDecompressStream stream(&s, -1, false, 1); }),
+              "Decompression error: Invalid source block size.");
+    for (const int32_t id : {cfQuickLz131, cfMiniLzo}) {
+        TVirtualStream out;
+        s.SetPosition(12);
+        EXPECT_EQ(MessageOf([&] { DecompressPart(s, s.Size() - 12, out, id); }),
+                  "Decompression error: Invalid source block size.");
+        EXPECT_EQ(out.Size(), 0);
+    }
+    EXPECT_LT(CommittedBytes() - before, 64u << 20);
 }
 
 TEST(CompressFormats, UnknownIdsAreRefused) {
