@@ -154,8 +154,9 @@ int32_t CompressToStream(const void* data, int32_t count, TStream& dest, int32_t
     const int32_t worst = WorstCaseBlockSize(count, formatId);
     int32_t blockSize = worst;
     if (IsMemoryStream(dest)) {
-        // In place: the block is written straight into the stream's memory, then the stream is
-        // cut back to its end (never below what it held before).
+        // In place: the block is written straight into the stream's memory, then the stream ends
+        // with the block. What followed the position is not kept: the codec may have written
+        // anywhere in its worst-case window before the block's size was known.
         const int32_t position = dest.Position();
         const int32_t oldSize = dest.Size();
         EnsureStreamSize(dest, CheckedEnd(position, worst));
@@ -166,7 +167,7 @@ int32_t CompressToStream(const void* data, int32_t count, TStream& dest, int32_t
             dest.SetPosition(position);
             throw;
         }
-        dest.SetSize(std::max(oldSize, position + blockSize));
+        dest.SetSize(position + blockSize);
         dest.SetPosition(position + blockSize);
     } else {
         std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(worst)]);
@@ -202,8 +203,9 @@ int32_t CompressStream(TStream& source, int32_t count, TStream& dest, int32_t fo
     if (count == 0)
         return CompressHeaderSize;
     const int64_t limit = dest.Position() + WorstCaseCompressedSize(count, formatId);
-    // A memory stream is grown once to the worst case and cut back at the end, rather than grown
-    // and cut at every part, which would reallocate (and may move) its block each time.
+    // A memory stream is grown once to the worst case and cut at the end of the run, rather than
+    // grown and cut at every part, which would reallocate (and may move) its block each time. As
+    // for a single block, what followed the run's start is not kept.
     const bool presized = IsMemoryStream(dest);
     const int32_t oldSize = presized ? dest.Size() : 0;
     if (presized)
@@ -229,7 +231,7 @@ int32_t CompressStream(TStream& source, int32_t count, TStream& dest, int32_t fo
         throw;
     }
     if (presized)
-        dest.SetSize(std::max(oldSize, written));
+        dest.SetSize(written);
     dest.SetPosition(written);
     if (dest.Position() > limit)
         throw Exception("Compression error: Output stream has grown larger than expected.");

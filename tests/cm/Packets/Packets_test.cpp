@@ -307,6 +307,23 @@ TEST_F(PacketsTest, EveryFieldRoundTripsInEveryForm) {
 
 // Bodies up to 64 KB are parsed from one read, larger ones field by field; either way a plain
 // stream sees a handful of reads (the read-ahead serves the small ones), and the packet is the same.
+// A compressed packet saved into a reused memory stream that held more: the stream ends with the
+// packet, so that a reader of the whole stream finds exactly it.
+TEST_F(PacketsTest, CompressedPacketIntoAReusedStreamReadsBack) {
+    TVirtualStream stream;
+    const Bytes stale(200000, 0x5A);
+    stream.WriteBuffer(stale.data(), static_cast<int32_t>(stale.size()));
+    stream.SetPosition(0);
+    TTinyPacket packet;
+    packet.A = 42;
+    packet.SaveToStream(stream, nullptr, sfCompressed);
+    EXPECT_EQ(stream.Position(), stream.Size());
+    stream.SetPosition(0);
+    TTinyPacket read;
+    read.LoadFromStream(stream, nullptr, lfCompressed);
+    EXPECT_TRUE(read.Equals(packet));
+}
+
 TEST_F(PacketsTest, LargeBodiesCostFewStreamReads) {
     for (int32_t bodySize : {65536, 65537, 1000000}) {
         TTinyPacket packet;

@@ -204,14 +204,21 @@ TEST(CompressRoundTrip, BlocksIntoMemory) {
     EXPECT_EQ(DecompressBlock(block.data(), size, out.data(), cfMiniLzo, 5000), 5000);
     EXPECT_EQ(out, data);
 
-    // A block written into the middle of a memory stream keeps what follows it.
-    TVirtualStream dest;
-    dest.WriteBuffer(Bytes(100000, 0xEE).data(), 100000);
-    dest.SetPosition(10);
-    const int32_t written = CompressToStream(data.data(), 5000, dest, cfMiniLzo);
-    EXPECT_EQ(dest.Position(), 10 + written);
-    EXPECT_EQ(dest.Size(), 100000);
-    EXPECT_EQ(static_cast<uint8_t*>(dest.Memory())[99999], 0xEE);
+    // A block or a run written into the middle of a memory stream ends it there: the codec may
+    // have written anywhere in its worst-case window, so what followed is not kept.
+    for (const bool run : {false, true}) {
+        SCOPED_TRACE(run ? "run" : "block");
+        TVirtualStream dest;
+        dest.WriteBuffer(Bytes(100000, 0xEE).data(), 100000);
+        dest.SetPosition(10);
+        TVirtualStream source;
+        source.WriteBuffer(data.data(), 5000);
+        source.SetPosition(0);
+        const int32_t written = run ? CompressStream(source, 5000, dest, cfMiniLzo)
+                                    : CompressToStream(data.data(), 5000, dest, cfMiniLzo);
+        EXPECT_EQ(dest.Position(), 10 + written);
+        EXPECT_EQ(dest.Size(), 10 + written);
+    }
 }
 
 // ---- Reading ----------------------------------------------------------------------------------------
