@@ -278,8 +278,10 @@ int32_t TMappedFileStream::Read(void* buffer, int32_t count) {
     try {
         // A read of a view or more from a read-only file goes to the file itself: the same bytes
         // (nothing unwritten can sit in the views of a read-only mapping), without mapping views
-        // and faulting their pages in one by one only to copy them once.
-        if (!Writable() && count >= FCache->ViewSize())
+        // and faulting their pages in one by one only to copy them once. Not for a handle opened
+        // without buffering (reads must then be sector-aligned) or for overlapped operation
+        // (the read would complete later): the views serve those.
+        if (!Writable() && !(FFlags & (ffNoBuffering | ffOverlapped)) && count >= FCache->ViewSize())
             return ReadDirect(buffer, count);
         return FCache->Read(buffer, FPosition, FSize, count);
     } catch (...) {

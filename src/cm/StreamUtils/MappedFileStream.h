@@ -85,8 +85,8 @@ public:
     ~TMappedFileStream() override;
 
     // Reading at or past the end copies nothing and returns 0. A read-only stream reads requests
-    // of a view or more straight from the file. Failures are re-raised with "Failed to read from
-    // mapped file: %s" in front.
+    // of a view or more straight from the file, unless opened with ffNoBuffering or ffOverlapped.
+    // Failures are re-raised with "Failed to read from mapped file: %s" in front.
     int32_t Read(void* buffer, int32_t count) override;
     // Grows the stream (and the file, in whole views) as needed. Raises "Failed to write to mapped
     // file: %s" + CR LF + the cause ("Cannot write to a read-only mapped file." among them); a

@@ -227,6 +227,23 @@ TEST_F(MappedFileStreamTest, LargeReadsOfAReadOnlyFileBypassTheViews) {
     EXPECT_FALSE(writable.Cache().ViewKeys().empty());
 }
 
+// Handles opened without buffering or for overlapped operation cannot serve an unaligned or
+// synchronous positioned read: large reads of them go through the views, across two of them here.
+TEST_F(MappedFileStreamTest, LargeReadsOfUnbufferedOrOverlappedHandlesUseTheViews) {
+    const std::string path = Path("flags.bin");
+    const std::string data = Pattern(1000000);
+    WriteBytes(path, data);
+    for (const uint16_t flags : {uint16_t{ffNoBuffering}, uint16_t{ffOverlapped}}) {
+        SCOPED_TRACE(flags);
+        TMappedFileStream stream(path, fmOpenRead | fmShareDenyWrite, flags);
+        std::string buffer(300000, '\0');
+        stream.Seek(100001, soBeginning);
+        EXPECT_EQ(stream.Read(buffer.data(), 300000), 300000);
+        EXPECT_TRUE(buffer == data.substr(100001, 300000));
+        EXPECT_EQ(stream.Cache().ViewKeys().size(), 2u);
+    }
+}
+
 TEST_F(MappedFileStreamTest, ReadOnlyViewEndsWithTheFile) {
     const std::string path = Path("small.bin");
     WriteBytes(path, Pattern(100));
