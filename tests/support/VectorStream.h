@@ -1,4 +1,5 @@
-// Test support: a stream outside the memory-stream base, over a byte vector, that counts reads.
+// Test support: a stream outside the memory-stream base, over a byte vector, that counts reads and
+// the bytes it hands out, and can pose as a stream that cannot go back (Seekable false).
 #pragma once
 
 #include <algorithm>
@@ -18,7 +19,11 @@ public:
 
     std::vector<uint8_t> Bytes;
     int32_t Pos = 0;
-    int32_t Reads = 0;  // calls of Read
+    int32_t Reads = 0;         // calls of Read
+    int64_t BytesHandedOut = 0;  // bytes Read has returned
+    bool CanSeek = true;
+
+    bool Seekable() const override { return CanSeek; }
 
     int32_t Read(void* buffer, int32_t count) override {
         ++Reads;
@@ -26,6 +31,7 @@ public:
         if (n > 0)
             std::memcpy(buffer, Bytes.data() + Pos, static_cast<size_t>(n));
         Pos += n;
+        BytesHandedOut += n;
         return n;
     }
     int32_t Write(const void* buffer, int32_t count) override {

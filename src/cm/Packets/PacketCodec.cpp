@@ -265,7 +265,7 @@ void TFieldReader::SetField(const TPacketClass* cls, const TFieldDef* field) {
 // ---- Read-ahead ----------------------------------------------------------------------------------
 
 TReadAheadStream::TReadAheadStream(TStream& base)
-    : FBase(base), FSize(base.Size()), FPosition(base.Position()), FBasePosition(FPosition) {}
+    : FBase(base), FSize(base.Size()), FLimit(FSize), FPosition(base.Position()), FBasePosition(FPosition) {}
 
 int32_t TReadAheadStream::Read(void* buffer, int32_t count) {
     if (count <= 0 || FPosition >= FSize || FPosition < 0)
@@ -290,8 +290,10 @@ int32_t TReadAheadStream::Read(void* buffer, int32_t count) {
         FPosition += read;
         return done + read;
     }
-    // A new piece from here on, each one larger up to the largest.
-    const int32_t piece = static_cast<int32_t>(std::min<int64_t>(FNextPiece, FSize - FPosition));
+    // A new piece from here on, each one larger up to the largest, and never past the limit
+    // (though always the rest of this request).
+    const int64_t pieceEnd = std::max<int64_t>(std::min<int64_t>(FLimit, FSize), FPosition + rest);
+    const int32_t piece = static_cast<int32_t>(std::min<int64_t>(FNextPiece, pieceEnd - FPosition));
     FNextPiece = std::min(FNextPiece * 2, LargestPiece);
     FPiece.resize(static_cast<size_t>(piece));
     FPieceStart = FPosition;
@@ -642,6 +644,20 @@ std::unique_ptr<TPacket> ReadTopLevel(TStream& stream, TPacketReadContext* conte
     if (IsMemoryStream(stream))
         return packet_engine::ReadPacket(stream, context, into, -1, 0);
     TReadAheadStream ahead(stream);
+    const int64_t start = ahead.Position();
+    if (!context) {
+        // The full form gives its end in the header: the header is taken alone, then nothing
+        // beyond the packet's end (a lying size is refused by the packet reader).
+        ahead.SetLimit(start + PacketHeaderSize);
+        TPacketHeader header{};
+        if (ahead.Read(&header, PacketHeaderSize) == PacketHeaderSize && header.TotalSize > PacketHeaderSize)
+            ahead.SetLimit(start + header.TotalSize);
+        ahead.Seek(static_cast<int32_t>(start), soBeginning);
+    } else if (!stream.Seekable()) {
+        // The compact form's end is known only once it is read: no read-ahead where the stream
+        // cannot give back what was read too far.
+        ahead.SetLimit(start);
+    }
     auto packet = packet_engine::ReadPacket(ahead, context, into, -1, 0);
     ahead.Detach();
     return packet;

@@ -79,7 +79,9 @@ private:
 
 // Reads a seekable stream ahead in growing pieces (4 KB doubling up to 256 KB) so that the many
 // small field reads of a large packet cost no stream read each; requests of a piece or more go to
-// the stream directly. Its position is its own until Detach puts the stream there. Read-only.
+// the stream directly. No piece reaches past the limit (SetLimit; at first the stream's size), so
+// that nothing after the data being read is taken from the stream. Its position is its own until
+// Detach puts the stream there. Read-only.
 class TReadAheadStream : public TStream {
 public:
     static constexpr int32_t FirstPiece = 4096;
@@ -90,6 +92,8 @@ public:
     int32_t Write(const void* buffer, int32_t count) override;
     int32_t Seek(int32_t offset, SeekOrigin origin) override;
     int32_t Size() override { return FSize; }
+    // Pieces end at limit (an absolute position) at the latest; requests beyond it still read.
+    void SetLimit(int64_t limit) { FLimit = limit; }
     // Positions the underlying stream at this stream's position.
     void Detach();
 
@@ -98,6 +102,7 @@ private:
 
     TStream& FBase;
     int32_t FSize;
+    int64_t FLimit;          // no piece reaches past this position
     int64_t FPosition;       // this stream's position
     int64_t FBasePosition;   // where the underlying stream stands
     std::vector<uint8_t> FPiece;

@@ -31,6 +31,10 @@ public:
     virtual void SetSize(int32_t size);
     // The size; the base finds it with seeks and restores the position.
     virtual int32_t Size();
+    // False for a stream that cannot go back to bytes it has handed out (a connection): readers
+    // then take no byte beyond what they need, since one read too many would consume the next
+    // message.
+    virtual bool Seekable() const { return true; }
 
     int32_t Position() { return Seek(0, soCurrent); }
     void SetPosition(int32_t position) { Seek(position, soBeginning); }

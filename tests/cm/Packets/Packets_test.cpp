@@ -324,6 +324,44 @@ TEST_F(PacketsTest, CompressedPacketIntoAReusedStreamReadsBack) {
     EXPECT_TRUE(read.Equals(packet));
 }
 
+// A packet followed by other data takes nothing of it from the stream: the full form stops at the
+// end its header gives, the compact form on a stream that cannot go back reads only what it needs.
+TEST_F(PacketsTest, ReadingAPacketTakesNothingBeyondIt) {
+    const Bytes trailing(100000, 0x77);
+    {
+        TSetupEventPacket packet;
+        VectorStream stream;
+        packet.SaveToStream(stream);
+        ASSERT_EQ(stream.Bytes.size(), 37u);
+        stream.Bytes.insert(stream.Bytes.end(), trailing.begin(), trailing.end());
+        stream.Pos = 0;
+        TSetupEventPacket read;
+        read.LoadFromStream(stream);
+        EXPECT_EQ(stream.BytesHandedOut, 37);
+        EXPECT_EQ(stream.Pos, 37);
+    }
+    {
+        TTinyPacket packet;
+        packet.S = std::string(5000, 's');
+        VectorStream stream;
+        TPacketWriteContext writeContext;
+        packet.SaveToStream(stream, &writeContext);
+        const int32_t first = stream.Pos;
+        packet.SaveToStream(stream, &writeContext);
+        const int32_t second = stream.Pos - first;
+        stream.Bytes.insert(stream.Bytes.end(), trailing.begin(), trailing.end());
+        stream.Pos = 0;
+        stream.CanSeek = false;
+        TPacketReadContext readContext;
+        TTinyPacket read;
+        read.LoadFromStream(stream, &readContext);
+        EXPECT_EQ(stream.BytesHandedOut, first);
+        read.LoadFromStream(stream, &readContext);
+        EXPECT_EQ(stream.BytesHandedOut, first + second);
+        EXPECT_TRUE(read.Equals(packet));
+    }
+}
+
 TEST_F(PacketsTest, LargeBodiesCostFewStreamReads) {
     for (int32_t bodySize : {65536, 65537, 1000000}) {
         TTinyPacket packet;
