@@ -3,9 +3,12 @@
 //   2 compact form: packets read with one context until the data ends or fails
 //   3 compressed ("sdc2") full form                   4 a setup package read in place
 // A packet that reads must write, read back and write again to the same bytes (bytes, not Equals:
-// a NaN date never equals itself).
+// a NaN date never equals itself). What a read of plain data builds must stay within the engine's
+// bound of memory per input byte (checked through the sanitizer's heap count, with room for the
+// estimate's error and the containers' growth); compressed input is exempt, as it expands.
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "cm/Packets/Packets.h"
@@ -14,6 +17,10 @@
 #include "packets/SetupPackets.h"
 #include "support/ProductPackets.h"
 #include "support/VectorStream.h"
+
+// The address sanitizer's count of live heap bytes (declared here: not every compiler ships the
+// sanitizer headers).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
 namespace {
 
@@ -28,6 +35,15 @@ void CheckRoundTrip(cm::TPacket& packet) {
         std::abort();
 }
 
+// Aborts when the heap grew by more than the bound allows for input bytes since `before`.
+void CheckBuilt(size_t before, size_t input) {
+    const size_t now = __sanitizer_get_current_allocated_bytes();
+    const size_t bound = 2 * (static_cast<size_t>(cm::PacketBuildBytesPerInputByte) * input +
+                              static_cast<size_t>(cm::PacketBuildAllowance));
+    if (now > before && now - before > bound)
+        std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -37,25 +53,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t mode = data[0] % 5;
     const void* body = data + 1;
     const int32_t length = static_cast<int32_t>(size - 1);
+    const size_t heap = __sanitizer_get_current_allocated_bytes();
+    const size_t input = static_cast<size_t>(length);
     try {
         cm::TPointerStream memory(body, length);
         switch (mode) {
-            case 0: CheckRoundTrip(*cm::TPacket::CreateFromStream(memory)); break;
+            case 0: {
+                auto packet = cm::TPacket::CreateFromStream(memory);
+                CheckBuilt(heap, input);
+                CheckRoundTrip(*packet);
+                break;
+            }
             case 1: {
                 cm::test::VectorStream plain(std::vector<uint8_t>(data + 1, data + size));
-                CheckRoundTrip(*cm::TPacket::CreateFromStream(plain));
+                auto packet = cm::TPacket::CreateFromStream(plain);
+                CheckBuilt(heap, 2 * input);  // the plain stream holds a copy of the input
+                CheckRoundTrip(*packet);
                 break;
             }
             case 2: {
                 cm::TPacketReadContext context;
+                std::vector<std::unique_ptr<cm::TPacket>> packets;
                 while (memory.Position() < memory.Size())
-                    cm::TPacket::CreateFromStream(memory, &context);
+                    packets.push_back(cm::TPacket::CreateFromStream(memory, &context));
+                CheckBuilt(heap, input);
                 break;
             }
             case 3: CheckRoundTrip(*cm::TPacket::CreateFromStream(memory, nullptr, cm::lfCompressed)); break;
             case 4: {
                 cm::TSetupPacket package;
                 package.LoadFromStream(memory);
+                CheckBuilt(heap, input);
                 package.Files.IndexOfName("info.dat", false);
                 CheckRoundTrip(package);
                 break;

@@ -465,6 +465,7 @@ void ReadField(TPacket& packet, const TPacketClass& cls, const TFieldDef& def, T
             }
             if (!nested) {
                 CM_ASSERT(PacketsUnit, def.ItemClass && def.ItemClass->Construct);
+                ChargeBuild(*def.ItemClass);
                 nested.reset(def.ItemClass->Construct());
             }
             const int64_t limit = reader.SyncOut();
@@ -519,6 +520,13 @@ TPacketReadContext::TEntry ReadClassReference(TFieldReader& reader, TPacketReadC
     return entry;
 }
 
+struct TBuildBudget {
+    int64_t Input = 0;
+    int64_t Limit = 0;
+    int64_t Used = 0;
+};
+thread_local TBuildBudget* CurrentBudget = nullptr;
+
 // Depth of nested reads on this thread; a lying stream could otherwise nest packets until the
 // stack runs out.
 class TNestingGuard {
@@ -530,6 +538,29 @@ public:
 };
 
 }  // namespace
+
+TBuildScope::TBuildScope(int64_t inputBytes) : FOutermost(CurrentBudget == nullptr) {
+    if (!FOutermost) return;
+    auto* budget = new TBuildBudget;
+    budget->Input = std::max<int64_t>(inputBytes, 0);
+    budget->Limit = budget->Input * PacketBuildBytesPerInputByte + PacketBuildAllowance;
+    CurrentBudget = budget;
+}
+
+TBuildScope::~TBuildScope() {
+    if (!FOutermost) return;
+    delete CurrentBudget;
+    CurrentBudget = nullptr;
+}
+
+void ChargeBuild(const TPacketClass& cls) {
+    TBuildBudget* budget = CurrentBudget;
+    if (!budget) return;
+    budget->Used += PacketBuildCost + PacketFieldBuildCost * cls.FieldCount();
+    if (budget->Used > budget->Limit)
+        throw EPacketError(Format("Cannot load packet. %d bytes of data would build more than %d bytes of packets",
+                                  {static_cast<long long>(budget->Input), static_cast<long long>(budget->Limit)}));
+}
 
 void ReadBody(TPacket& packet, TFieldReader& reader, int32_t& storedCount, TPacketReadContext* context) {
     if (storedCount <= 0)
@@ -594,6 +625,7 @@ std::unique_ptr<TPacket> ReadPacket(TStream& stream, TPacketReadContext* context
     if (!into) {
         if (!cls->Construct)
             throw EPacketError(Format("Cannot load packet. Class %s cannot be created", {cls->Name}));
+        ChargeBuild(*cls);
         created.reset(cls->Construct());
         into = created.get();
     }
@@ -641,6 +673,7 @@ std::unique_ptr<TPacket> ReadTopLevel(TStream& stream, TPacketReadContext* conte
         TDecompressStream decompressed(&stream, -1, false, 1);
         return ReadTopLevel(decompressed, context, into, flags & ~lfCompressed);
     }
+    packet_engine::TBuildScope budget(static_cast<int64_t>(stream.Size()) - stream.Position());
     if (IsMemoryStream(stream))
         return packet_engine::ReadPacket(stream, context, into, -1, 0);
     TReadAheadStream ahead(stream);
@@ -674,6 +707,7 @@ std::unique_ptr<TPacket> TPacket::CreateFromStream(TStream& stream, TPacketReadC
 }
 
 void TCustomPacketList::LoadFromStream(TStream& stream, TPacketReadContext* context) {
+    packet_engine::TBuildScope budget(static_cast<int64_t>(stream.Size()) - stream.Position());
     TFieldReader reader(stream, -1, 0);
     const int32_t count = reader.ReadValue<int32_t>();
     reader.CheckLength(int64_t(count) * (context ? MinCompactPacketSize : MinFullPacketSize), count);

@@ -113,6 +113,22 @@ private:
 
 namespace packet_engine {
 
+// The build budget of the outermost read on this thread (see PacketBuildBytesPerInputByte). The
+// first scope on a thread sets the budget from its input size; scopes inside it share it.
+class TBuildScope {
+public:
+    explicit TBuildScope(int64_t inputBytes);
+    ~TBuildScope();
+    TBuildScope(const TBuildScope&) = delete;
+    TBuildScope& operator=(const TBuildScope&) = delete;
+
+private:
+    bool FOutermost;
+};
+// Charges a packet of the class to the current read's budget (none: nothing happens); raises
+// EPacketError when the budget is exceeded.
+void ChargeBuild(const TPacketClass& cls);
+
 // Reads the packet at the stream's position, no further than limit (< 0: the stream's size).
 // With into, the stored class must be into's class and the fields go there (nullptr is
 // returned); without, a new instance of the stored class is returned.

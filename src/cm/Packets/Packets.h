@@ -121,6 +121,16 @@ constexpr int32_t PacketHeaderSize = 32;
 constexpr int32_t PacketReadBufferSize = 65536;
 // Nested packets and packet lists deeper than this are refused as invalid data.
 constexpr int32_t PacketMaxNesting = 64;
+// What one read may build from its input. Every packet a read constructs is charged an estimate
+// of its size, PacketBuildCost plus PacketFieldBuildCost per field; the charges of one read may
+// not exceed PacketBuildBytesPerInputByte per byte of input plus PacketBuildAllowance, beyond
+// which the read is refused ("Cannot load packet. %d bytes of data would build more than %d bytes
+// of packets"). Without it a lying compact stream of N bytes builds one packet per byte, hundreds
+// of bytes each. Honest data stays far below: a packet costs tens of bytes of input at least.
+constexpr int64_t PacketBuildCost = 256;
+constexpr int64_t PacketFieldBuildCost = 16;
+constexpr int64_t PacketBuildBytesPerInputByte = 64;
+constexpr int64_t PacketBuildAllowance = 1 << 20;
 // A write context numbers at most this many classes (the compact word holds 15 bits).
 constexpr int32_t PacketContextMaxClasses = 32767;
 

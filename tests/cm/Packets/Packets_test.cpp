@@ -666,6 +666,47 @@ TEST_F(PacketsTest, DeepNestingIsRefused) {
     EXPECT_EQ(MessageOf([&] { TPacket::CreateFromStream(stream); }), "Cannot load packet. Nesting deeper than 64 levels");
 }
 
+// What one read builds is bounded by its input: a compact list of bare packets, one byte each
+// after the first, would otherwise build hundreds of bytes of objects per byte read.
+TEST_F(PacketsTest, ObjectsBuiltAreBoundedByTheInput) {
+    constexpr int32_t items = 200000;
+    VectorStream stream;
+    {
+        THolderPacket holder;
+        holder.Items.Reserve(items);
+        for (int32_t i = 0; i < items; ++i) holder.Items.Add(std::make_unique<TPacket>());
+        TPacketWriteContext context;
+        holder.SaveToStream(stream, &context);
+    }
+    ASSERT_LT(stream.Bytes.size(), static_cast<size_t>(items) * 2);
+    const int64_t input = static_cast<int64_t>(stream.Bytes.size());
+    const int64_t limit = input * PacketBuildBytesPerInputByte + PacketBuildAllowance;
+    TVirtualStream memory;
+    memory.WriteBuffer(stream.Bytes.data(), static_cast<int32_t>(stream.Bytes.size()));
+    for (TStream* source : {static_cast<TStream*>(&stream), static_cast<TStream*>(&memory)}) {
+        source->Seek(0, soBeginning);
+        TPacketReadContext context;
+        const int32_t before = TPacket::Class.InstanceCount();
+        EXPECT_EQ(MessageOf([&] { TPacket::CreateFromStream(*source, &context); }),
+                  "Cannot load packet. " + std::to_string(input) + " bytes of data would build more than " +
+                      std::to_string(limit) + " bytes of packets");
+        EXPECT_EQ(TPacket::Class.InstanceCount(), before);
+    }
+    // The same number of packets with enough data behind them reads.
+    THolderPacket honest;
+    for (int32_t i = 0; i < 2000; ++i) {
+        auto tiny = std::make_unique<TTinyPacket>();
+        tiny->S = std::string(40, 'h');
+        honest.Items.Add(std::move(tiny));
+    }
+    TVirtualStream written;
+    TPacketWriteContext writeContext;
+    honest.SaveToStream(written, &writeContext);
+    written.SetPosition(0);
+    TPacketReadContext readContext;
+    EXPECT_TRUE(TPacket::CreateFromStream(written, &readContext)->Equals(honest));
+}
+
 TEST_F(PacketsTest, EveryTruncationIsRefused) {
     auto source = FilledPacket();
     for (bool compact : {false, true}) {
