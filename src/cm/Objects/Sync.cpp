@@ -67,9 +67,15 @@ TWarningHook SetWarningHook(TWarningHook hook) { return gWarningHook.exchange(ho
 
 TWarningHook GetWarningHook() { return gWarningHook.load(); }
 
-void CallWarningHook(const std::string& message) {
+void CallWarningHook(const std::string& message) noexcept {
     TWarningHook hook = gWarningHook.load();
-    if (hook != nullptr) hook(message);
+    if (hook == nullptr) return;
+    try {
+        hook(message);
+    } catch (...) {
+        // A warning never changes the outcome of what it warns about: a wait that acquired a
+        // mutex must return with it, not leave the caller owning it unawares.
+    }
 }
 
 std::string GlobalName(const std::string& name, uint32_t majorVersion) {

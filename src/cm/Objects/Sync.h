@@ -24,8 +24,8 @@ using TWarningHook = void (*)(const std::string& message);
 TWarningHook SetWarningHook(TWarningHook hook);
 TWarningHook GetWarningHook();
 // Calls the installed procedure with the message; does nothing when the slot is empty. Whatever
-// the procedure raises reaches the caller.
-void CallWarningHook(const std::string& message);
+// the procedure raises is swallowed: warnings never stop a wait.
+void CallWarningHook(const std::string& message) noexcept;
 
 // ---- Named objects ----
 

@@ -152,6 +152,23 @@ TEST_F(SyncTest, AbandonedMutexIsAcquiredWithAWarning) {
     }
 }
 
+// A warning hook that fails (the log's writer when the log cannot be written) changes nothing:
+// the wait returns the abandoned mutex, owned, or the watched wait ends normally.
+TEST_F(SyncTest, AFailingWarningHookNeverStopsAWait) {
+    SetWarningHook([](const std::string&) { throw Exception("the log cannot be written"); });
+    UniqueHandle mutex = AbandonedMutex();
+    EXPECT_EQ(WaitForObjects(std::vector<HANDLE>{mutex.get()}, false, 1000, WaitWarnAbandoned), 0);
+    EXPECT_TRUE(::ReleaseMutex(mutex.get()));
+
+    UniqueHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle setter = StartThread([&] {
+        ::Sleep(kSlice + 300);
+        ::SetEvent(event.get());
+    });
+    EXPECT_TRUE(WaitForObject(event.get(), -1, WaitWarnDeadlock));
+    Join(setter);
+}
+
 TEST_F(SyncTest, TimeOutReturnsMinusOneOrRaises) {
     UniqueHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     EXPECT_EQ(WaitForObjects({event.get()}, false, 50, WaitTimeoutResult | WaitWarnDeadlock), -1);
