@@ -51,17 +51,22 @@ struct TThreadNames {
 struct TLogState {
     std::atomic<bool> Initialised{false};
     std::atomic<bool> Closed{false};
+    // Set when a writer gave up waiting for the log mutex: no later writer waits again.
+    std::atomic<bool> Stalled{false};
+    // Writers between their close check and the end of their append; LogClose waits (bounded)
+    // for them to leave before it closes the file and the mutex.
+    std::atomic<int32_t> Writers{0};
     std::atomic<bool> Enabled{false};
     std::atomic<bool> TrimEnabled{false};
     // The open runs once: OpenDone is published after the attempt, under OpenLock.
     std::atomic<bool> OpenDone{false};
     bool OpenAttempted = false;
     SRWLOCK OpenLock = SRWLOCK_INIT;
-    // Writers hold it shared from their checks to the end of their append; LogClose takes it
-    // exclusively, so the file and mutex are never closed under a writer.
-    SRWLOCK CloseLock = SRWLOCK_INIT;
+    // Signalled by LogClose: a writer waiting for the mutex stops waiting.
+    UniqueHandle CloseEvent{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     std::string LogPath;
     std::string InitError;
+    std::atomic<bool> InitErrorWritten{false};
     UniqueFileHandle LogFile;
     std::unique_ptr<TWinMutex> LogMutex;
     std::unique_ptr<TThreadNames> ThreadNames;
@@ -90,7 +95,6 @@ public:
 private:
     SRWLOCK& Lock;
 };
-using TSharedGuard = TSrwGuard<true>;
 using TExclusiveGuard = TSrwGuard<false>;
 
 // ---- The per-thread writer frame (LogWriting) ----
@@ -158,13 +162,37 @@ void Trim(TLogState& s, int64_t size) {
     SetEndOfFileChecked(s.LogFile.get());
 }
 
-// Appends text + CR LF at the end of the open file under the log mutex. Entries this thread logs
-// while it waits for the mutex (the wait's deadlock and abandonment warnings) are written first.
-void AppendEntry(TLogState& s, const std::string& text) {
-    TWriterFrame frame;
-    TWriterFrameScope scope(frame);
-    // Blocks until the mutex is ours; a mutex left by a dead writer is taken over.
-    s.LogMutex->Wait(WaitInfinite, WaitWarnDeadlock | WaitWarnAbandoned);
+// Appends text + CR LF at the end of the open file under the log mutex. Entries this thread logged
+// meanwhile (the wait's abandonment warning, anything logged while the log opened) are written
+// first. The wait is bounded (LogMutexWaitLimitMs) and ends with a close: the entry is dropped
+// then, and after a time-out the log falls silent.
+void AppendEntry(TLogState& s, TWriterFrame& frame, const std::string& text) {
+    if (s.Stalled) return;
+    // Waited for in deadlock-warning slices, as every watched wait is, up to the limit; a mutex
+    // left by a dead writer is taken over.
+    // The warnings are those of a watched wait, in its order (see WaitForObjects).
+    const HANDLE waits[] = {s.LogMutex->Handle, s.CloseEvent.get()};
+    const DWORD count = s.CloseEvent ? 2 : 1;
+    bool warned = false;
+    DWORD result = WAIT_TIMEOUT;
+    for (int64_t waited = 0; waited < LogMutexWaitLimitMs;) {
+        const DWORD slice = static_cast<DWORD>(
+            std::min<int64_t>(std::max<uint32_t>(DeadlockWarningSlice(), 1), LogMutexWaitLimitMs - waited));
+        result = WaitForMultipleObjects(count, waits, FALSE, slice);
+        if (result != WAIT_TIMEOUT) break;
+        waited += slice;
+        if (waited < LogMutexWaitLimitMs) {
+            warned = true;
+            CallWarningHook("Wait State Warning (possible deadlock)");
+        }
+    }
+    const bool acquired = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0;
+    if (acquired && warned) CallWarningHook("Wait State Ended (deadlock condition avoided)");
+    if (result == WAIT_ABANDONED_0) CallWarningHook("Wait State Warning (wait abandoned)");
+    if (!acquired) {
+        if (result == WAIT_TIMEOUT) s.Stalled = true;  // the log falls silent
+        return;  // closed, or the wait failed: the entry is dropped
+    }
     struct TRelease {
         HANDLE Mutex;
         ~TRelease() { ReleaseMutex(Mutex); }
@@ -205,8 +233,6 @@ void OpenOnce(TLogState& s) {
     // every append. Shared for writing: every process of the executable appends to it.
     s.LogFile.reset(CreateFileA(s.LogPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    if (!s.LogFile) return;
-    if (!s.InitError.empty()) AppendEntry(s, InitErrorEntry + s.InitError);
 }
 
 std::string Timestamp() {
@@ -240,7 +266,8 @@ void InitializeLogs() {
         return;
     }
     try {
-        s.ThreadNames = std::make_unique<TThreadNames>();
+        // Made once and never freed: other threads may look names up at any time.
+        if (!s.ThreadNames) s.ThreadNames = std::make_unique<TThreadNames>();
         RegisterThreadName(GetCurrentThreadId(), MainThreadName);
 
         const std::string instance = GetEnvironmentValue(InstanceVariable);
@@ -287,7 +314,11 @@ void FinalizeLogs() {
     }
     LogClose();
     if (GetWarningHook() == &LogWarningWithTrace) SetWarningHook(nullptr);
-    s.ThreadNames.reset();
+    if (TThreadNames* names = s.ThreadNames.get()) {
+        // Emptied under its lock rather than freed: a lookup may be running on another thread.
+        TFastMutexLock lock(names->Lock);
+        names->Entries.clear();
+    }
     s.InitError.clear();
 }
 
@@ -302,15 +333,31 @@ void LogWrite(const std::string& text, TLogOptions options) {
     if (!s.Initialised) return;
     if (!s.Enabled && (options & LogForced) == 0) return;
     if (TWriterFrame* frame = CurrentWriterFrame()) {
-        // Re-entry from this thread's own append: kept for that append, never written here.
+        // Re-entry from this thread's own write (its open, its wait): kept for that write, never
+        // written here, so the log never waits on itself.
         if (frame->Pending.size() < PendingEntriesMax) frame->Pending.push_back(text);
         return;
     }
-    TSharedGuard guard(s.CloseLock);
-    if (s.Closed) return;
+    // The caller's last error survives the write: a failure is often logged between the failed
+    // call and the reading of its error code.
+    const DWORD lastError = GetLastError();
+    struct TRestoreLastError {
+        DWORD Code;
+        ~TRestoreLastError() { SetLastError(Code); }
+    } restore{lastError};
+    TWriterFrame frame;
+    TWriterFrameScope scope(frame);
+    struct TWriterCount {
+        std::atomic<int32_t>& Count;
+        explicit TWriterCount(std::atomic<int32_t>& count) : Count(count) { ++Count; }
+        ~TWriterCount() { --Count; }
+    } counted(s.Writers);
+    if (s.Closed) return;  // checked after counting in: LogClose waits only for those past it
     OpenOnce(s);
     if (!s.LogFile || !s.LogMutex) return;
-    AppendEntry(s, text);
+    if (!s.InitError.empty() && !s.InitErrorWritten.exchange(true))
+        frame.Pending.insert(frame.Pending.begin(), InitErrorEntry + s.InitError);
+    AppendEntry(s, frame, text);
 }
 
 std::string LogTitleLine(const std::string& title, char fill) {
@@ -372,9 +419,14 @@ void RegisterThreadName(uint32_t threadId, const std::string& name) {
 
 void LogClose() {
     TLogState& s = State();
-    // Set first so that new writers stop at their check instead of queueing on the lock.
+    // Set first so that new writers stop at their check; writers waiting for the mutex stop too.
     s.Closed = true;
-    TExclusiveGuard guard(s.CloseLock);
+    if (s.CloseEvent) SetEvent(s.CloseEvent.get());
+    // Writers already past the check finish their append; one that does not within the limit
+    // (stuck in a system call) keeps the file and the mutex, which are then left open rather
+    // than closed under it.
+    for (int32_t waited = 0; s.Writers.load() > 0 && waited < LogCloseWaitLimitMs; waited += 10) Sleep(10);
+    if (s.Writers.load() > 0) return;
     s.LogFile.reset();
     s.LogMutex.reset();
 }

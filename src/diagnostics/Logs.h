@@ -19,6 +19,13 @@ constexpr uint32_t LogMaxSize = 0x200000;                // 2,097,152: a longer 
 constexpr uint32_t LogTrimKeptSize = LogMaxSize / 4 * 3;  // 1,572,864: the newest part kept by a trim
 constexpr uint32_t LogBuildNumber = 1552;                // the product's build number
 constexpr int LogThreadNamesMax = 128;                   // older names are dropped beyond this
+// How long a writer waits for the log mutex held by another process before it drops its entry
+// and the log of this process falls silent: a hung process of the product must not hang this
+// one. Normal appends hold the mutex for milliseconds; the limit leaves room for one deadlock
+// warning at the product's 20-second warning slice.
+constexpr int32_t LogMutexWaitLimitMs = 30000;
+// How long LogClose waits for writers still inside an append before it goes on without them.
+constexpr int32_t LogCloseWaitLimitMs = 2000;
 constexpr int CallTraceMaxEntries = 128;
 constexpr uint32_t CallTraceMaxRepeat = 0x100000;
 

@@ -11,6 +11,10 @@
 //   go <event>           waits until the named event is set
 //   hold <event>         takes the log mutex, sets the named event and sleeps for ever
 //   close                LogClose
+//   lasterror            a forced entry written with the last error set to 4321: exit code 5
+//                        unless the write left it so
+//   closewhilewaiting    a second thread writes a forced entry (and waits for a held mutex);
+//                        LogClose meanwhile: exit code 6 unless it returned within 3 seconds
 // A first argument "ve" loads __Tavrel_VE__.dll (from the program's directory) before start-up.
 // An entry is "BEGIN <tag> <pid> <i>" CR LF filler CR LF "END <tag> <pid> <i>".
 #include <cstdlib>
@@ -82,6 +86,19 @@ int main(int argc, char** argv) {
             Sleep(INFINITE);
         } else if (command == "close") {
             cm::LogClose();
+        } else if (command == "lasterror") {
+            SetLastError(4321);
+            cm::LogWrite("LASTERROR", cm::LogForced);
+            if (GetLastError() != 4321) return 5;
+        } else if (command == "closewhilewaiting") {
+            HANDLE writer = CreateThread(
+                nullptr, 0, [](void*) -> DWORD { cm::LogWrite("WAITING WRITER", cm::LogForced); return 0; },
+                nullptr, 0, nullptr);
+            Sleep(500);
+            const DWORD started = GetTickCount();
+            cm::LogClose();
+            if (GetTickCount() - started > 3000) return 6;
+            WaitForSingleObject(writer, 5000);
         } else {
             return 2;
         }

@@ -410,6 +410,27 @@ TEST_F(LogsTest, TrimmingUnderLoadCutsOnlyTheFirstEntry) {
     EXPECT_EQ(parsed.Indices.count("old 0"), 0u);  // 2.7 MB were appended: the old content is gone
 }
 
+// A write leaves the caller's last error as it was.
+TEST_F(LogsTest, AWriteKeepsTheCallersLastError) {
+    LogCase plain("LastError");
+    EXPECT_EQ(plain.Run("lasterror"), 0u);
+    EXPECT_NE(plain.ReadLog().find("LASTERROR"), std::string::npos);
+}
+
+// Another process holds the log mutex for ever: a writer waiting for it stops when the log is
+// closed, and the close does not wait for it; the writer's entry is dropped.
+TEST_F(LogsTest, CloseDoesNotWaitForAWriterStuckOnTheMutex) {
+    LogCase held("Held");
+    const std::string holding = "corvane_logs_held_" + std::to_string(::GetCurrentProcessId());
+    UniqueHandle ready(::CreateEventA(nullptr, TRUE, FALSE, holding.c_str()));
+    UniqueHandle holder = held.StartWriter("hold " + holding);
+    ASSERT_EQ(::WaitForSingleObject(ready.get(), 30000), WAIT_OBJECT_0);
+    EXPECT_EQ(held.Run("closewhilewaiting"), 0u);
+    ASSERT_TRUE(::TerminateProcess(holder.get(), 9));
+    ::WaitForSingleObject(holder.get(), 5000);
+    EXPECT_EQ(held.ReadLog().find("WAITING WRITER"), std::string::npos);
+}
+
 TEST_F(LogsTest, MutexOfAKilledWriterIsTakenOverWithWarnings) {
     LogCase killed("Killed");
     const std::string holding = "corvane_logs_holding_" + std::to_string(::GetCurrentProcessId());
