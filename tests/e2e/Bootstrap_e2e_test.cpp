@@ -287,6 +287,40 @@ TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {
     EXPECT_EQ(std::string::npos, text.find("Stopped")) << text;
 }
 
+// A hung process of the same program holds the log mutex for ever (a copy of log_writer named like
+// the bootstrap takes the mutex of that name): with logging on, the bootstrap gives up on its log
+// after the bounded wait and still starts its setup.
+TEST_F(BootstrapE2E, AHungHolderOfTheLogMutexDoesNotStopTheSetup) {
+    const std::string exe = Make("hung", Stored());
+    const std::string holderDirectory = WorkDirectory() + "holder\\";
+    cm::ForceDirectoryPath(holderDirectory);
+    ASSERT_TRUE(CopyFileA((TestBinDirectory() + "log_writer.exe").c_str(), (holderDirectory + "hung.exe").c_str(), FALSE));
+    const std::string holding = "corvane_e2e_hung_" + std::to_string(GetCurrentProcessId());
+    cm::UniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, holding.c_str()));
+    PROCESS_INFORMATION holder{};
+    cm::RunProcess(cm::QuoteString(holderDirectory + "hung.exe") + " hold " + holding, false, 0, {}, &holder);
+    cm::UniqueHandle holderProcess(holder.hProcess), holderThread(holder.hThread);
+    ASSERT_EQ(WaitForSingleObject(ready.get(), 30000), WAIT_OBJECT_0);
+
+    HKEY handle = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrel\\Corvane\\Log", 0, nullptr, 0,
+                                             KEY_WRITE | KEY_WOW64_32KEY, nullptr, &handle, nullptr));
+    const DWORD level = 1;
+    RegSetValueExA(handle, "Level", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&level), sizeof level);
+    RunOptions options("/exit=4");
+    options.TimeoutMs = 120000;
+    RunResult r = RunBootstrap(exe, options);
+    RegDeleteValueA(handle, "Level");
+    RegCloseKey(handle);
+    TerminateProcess(holderProcess.get(), 9);
+    WaitForSingleObject(holderProcess.get(), 5000);
+
+    ASSERT_FALSE(r.TimedOut);
+    ASSERT_TRUE(r.SetupRan);
+    EXPECT_EQ(4, r.ExitCode);
+    EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+}
+
 // Console build: the exact bytes on standard output, and the setup converted to the console subsystem.
 TEST_F(BootstrapE2E, ConsoleOutputAndConversion) {
     const std::string erase = "\r" + std::string(78, ' ') + "\r";
