@@ -131,7 +131,9 @@ std::string DispatchErrorText(const std::exception& error, const void* faultAddr
 
 // A C++ exception cannot unwind through the system's dispatch code, so window procedures run
 // their work through GuardWindowProc: an exception is kept for this thread's MessageLoop, which
-// treats it as raised by the dispatch, and the procedure returns failResult.
+// treats it as raised by the dispatch, and the procedure returns failResult. Outside a dispatch of
+// MessageLoop (no loop on this thread, or a message sent while it waits) no loop would report it:
+// it is logged at once as a "Message Dispatch Error" warning (EAbort excepted).
 void KeepDispatchException(std::exception_ptr error) noexcept;
 template <class F>
 LRESULT GuardWindowProc(F&& body, LRESULT failResult = 0) noexcept {

@@ -282,6 +282,39 @@ TEST(MessageLoop, DispatchErrorsAreLoggedAndRaisedAgainOnlyWhenAsked) {
 
 void AnyRoutine() {}
 
+// A window procedure's error where no loop will report it is logged at once: on a thread that
+// never runs MessageLoop, and for a message sent from another thread while the loop waits.
+TEST(MessageLoop, ErrorsNoLoopReportsAreLoggedWhereTheyAreKept) {
+    WNDCLASSA cls{};
+    cls.lpfnWndProc = LoopWindowProc;
+    cls.hInstance = ::GetModuleHandleA(nullptr);
+    cls.lpszClassName = LoopWindowClass;
+    ::RegisterClassA(&cls);
+    {
+        LogTail log;
+        HWND window = ::CreateWindowExA(0, LoopWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                        ::GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(window, nullptr);
+        ::SendMessageA(window, RaiseMessage, 0, 0);
+        ::SendMessageA(window, AbortMessage, 0, 0);
+        ::DestroyWindow(window);
+        const std::string text = log.NewText();
+        EXPECT_NE(text.find("Message Dispatch Error\r\nHandler failed"), std::string::npos) << text;
+    }
+    {
+        LogTail log;
+        LoopRun run;
+        RunLoop(run, 0, [](HWND window) {
+            ::SendMessageA(window, RaiseMessage, 0, 0);  // from this thread, into the loop's wait
+            ::PostMessageA(window, PlainMessage, 0, 0);
+            ::PostMessageA(window, WM_QUIT, 0, 0);
+        });
+        EXPECT_EQ(run.ExitCode, 0);
+        const std::string text = log.NewText();
+        EXPECT_NE(text.find("Message Dispatch Error\r\nHandler failed"), std::string::npos) << text;
+    }
+}
+
 TEST(MessageLoop, ShownDispatchErrorNamesClassModuleOffsetAndEndsTheMessageWithAStop) {
     const void* address = reinterpret_cast<const void*>(&AnyRoutine);
     const std::string offset =
