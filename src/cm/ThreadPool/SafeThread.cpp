@@ -75,15 +75,26 @@ int32_t TSafeThread::WaitFor() {
 
 void TSafeThread::StopThread() noexcept {
     if (!Handle) return;
-    // A thread destroying its own object cannot wait for itself.
-    if (::GetCurrentThreadId() == ThreadId) return;
+    if (::GetCurrentThreadId() == ThreadId) {
+        // A thread destroying its own object cannot wait for itself; ThreadProc learns that the
+        // object is gone and touches it no more.
+        if (DestroyedFlag) *DestroyedFlag = true;
+        return;
+    }
     if (!Started) {
         Discarded = true;
         Terminate();
         ResumeFully(Handle.get());
     } else if (!Finished) {
         Terminate();
-        if (Suspended) ResumeFully(Handle.get());
+        if (Suspended) {
+            // Suspended in the middle of its body: let run to notice Terminated, a body that does
+            // not poll it would be waited for forever. It is abandoned instead, still suspended:
+            // never resumed, never waited for.
+            Handle.reset();
+            Suspended = false;
+            return;
+        }
     }
     Suspended = false;
     // Waited for even when Finished is set: the thread still runs DoFinish and its exit on this
@@ -98,26 +109,36 @@ void TSafeThread::StopThread() noexcept {
 
 unsigned __stdcall TSafeThread::ThreadProc(void* self) {
     auto* thread = static_cast<TSafeThread*>(self);
+    // A step may free the thread's own object (its destructor then sets this flag on this
+    // thread): from then on nothing of the object is touched.
+    bool destroyed = false;
+    thread->DestroyedFlag = &destroyed;
+    const bool hardExit = thread->HardExit;
+    bool failed = false;
     // An error of a step is logged and becomes the thread's exit code; the thread goes on.
-    auto guarded = [thread](auto&& step) {
+    auto guarded = [&](auto&& step) {
         try {
             step();
         } catch (const std::exception& e) {
             LogThreadError(e.what());
-            thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
+            failed = true;
         } catch (...) {
             // Not of the error class: reported as well rather than ended silently with code 0.
             LogThreadError("Unknown exception");
-            thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
+            failed = true;
         }
+        if (failed && !destroyed) thread->ReturnValue = static_cast<int32_t>(ThreadErrorExitCode);
     };
     guarded([thread] {
         if (!thread->Discarded) thread->Execute();
     });
-    thread->Finished = true;
-    guarded([thread] { thread->DoFinish(); });
-    const auto exitCode = static_cast<unsigned>(thread->ReturnValue);
-    if (thread->HardExit) {
+    if (!destroyed) {
+        thread->Finished = true;
+        guarded([thread] { thread->DoFinish(); });
+    }
+    const auto exitCode = destroyed ? (failed ? ThreadErrorExitCode : 0u) : static_cast<unsigned>(thread->ReturnValue);
+    if (!destroyed) thread->DestroyedFlag = nullptr;
+    if (hardExit) {
         // Forced termination skips the runtime's and the DLLs' thread detach work, as asked.
         ::TerminateThread(::GetCurrentThread(), exitCode);
     }

@@ -69,8 +69,10 @@ protected:
     TSafeThread(bool createSuspended, bool hardExit);
 
     // Ends the thread before the object goes: a running thread gets Terminate and is waited
-    // for; a suspended one (including one that never ran) is resumed for that, and a thread that
-    // never ran leaves without running its body. Idempotent; never raises.
+    // for; a thread that never ran is resumed and leaves without running its body; a thread
+    // suspended in the middle of its body is abandoned, suspended (never resumed nor waited for).
+    // On the thread itself (a body freeing its own object) it returns at once, and the thread
+    // touches the object no more. Idempotent; never raises.
     void StopThread() noexcept;
 
 private:
@@ -78,6 +80,7 @@ private:
 
     bool StartSuspended;
     bool Started = false;       // the body may have begun: the thread was let run at least once
+    bool* DestroyedFlag = nullptr;  // ThreadProc's flag, set when the object is freed on its own thread
     std::atomic<bool> Discarded{false};  // the object goes before the thread ran: skip the body
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <new>
 #include <stdexcept>
 
 #include "cm/Objects/Errors.h"
@@ -131,17 +133,63 @@ TEST(TSafeThread, SuspendedThreadsRunOnlyWhenResumedAndEndWhenDestroyed) {
     EXPECT_EQ(resumed->WaitFor(), 0);
     EXPECT_EQ(runs, 1);
 
-    // Suspended in the middle of its body: destruction lets it run to notice Terminated.
-    std::atomic<bool> inside{false};
+    // Suspended in the middle of a body that never polls Terminated: destruction abandons it
+    // at once, suspended; it never runs again.
+    std::atomic<int> turns{0};
     auto paused = MakeThread<TTestThread>(
-        [&](TTestThread& t) {
-            inside = true;
-            while (!t.Terminated) ::Sleep(1);
+        [&](TTestThread&) {
+            for (;;) {
+                ++turns;
+                ::Sleep(1);
+            }
         },
         false, false);
-    while (!inside) ::Sleep(1);
+    while (turns == 0) ::Sleep(1);
     paused->Suspend();
+    const DWORD started = ::GetTickCount();
     paused.reset();
+    EXPECT_LT(::GetTickCount() - started, 1000u);
+    const int seen = turns;
+    ::Sleep(100);
+    EXPECT_EQ(turns, seen);
+}
+
+// A body that frees its own object: the thread touches the object no more. The object lives in
+// a buffer of the test, filled with a marker when freed, so that a later write would show.
+TEST(TSafeThread, ABodyMayFreeItsOwnObject) {
+    for (const bool raises : {false, true}) {
+        SCOPED_TRACE(raises ? "then raises" : "then returns");
+        alignas(TTestThread) static unsigned char storage[sizeof(TTestThread)];
+        constexpr unsigned char kFreed = 0xCD;
+        TWinEvent freed(nullptr, "", true, false);
+        auto* thread = new (storage) TTestThread(
+            [&freed, raises](TTestThread& self) {
+                // The closure lives in the object: what it needs afterwards is copied out first.
+                TWinEvent* done = &freed;
+                const bool raise = raises;
+                self.~TTestThread();
+                std::memset(storage, kFreed, sizeof storage);
+                done->Signal();
+                if (raise) throw Exception("after freeing");
+            },
+            false, false);
+        UniqueHandle handle;
+        {
+            HANDLE duplicate = nullptr;
+            ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), thread->Handle.get(), ::GetCurrentProcess(),
+                                          &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
+            handle.reset(duplicate);
+        }
+        thread->AfterConstruction();
+        ASSERT_EQ(::WaitForSingleObject(handle.get(), 10000), WAIT_OBJECT_0);
+        freed.Wait(WaitInfinite);
+        DWORD code = 0;
+        ::GetExitCodeThread(handle.get(), &code);
+        EXPECT_EQ(code, raises ? ThreadErrorExitCode : 0u);
+        size_t touched = 0;
+        for (unsigned char byte : storage) touched += byte != kFreed;
+        EXPECT_EQ(touched, 0u);
+    }
 }
 
 TEST(TMethodThread, MethodErrorsAreSwallowedAndStartMethodThreadStoresTheThreadFirst) {
