@@ -93,21 +93,6 @@ void ReadFixed(TStream& stream, void* destination, int32_t size) {
     reader.SyncOut();
 }
 
-std::string WideToNarrow(const std::u16string& value) {
-    std::string text(value.size(), '?');
-    for (size_t i = 0; i < value.size(); ++i)
-        if (value[i] < 0x100)
-            text[i] = static_cast<char>(value[i]);
-    return text;
-}
-
-std::u16string NarrowToWide(const std::string& value) {
-    std::u16string text(value.size(), u'\0');
-    for (size_t i = 0; i < value.size(); ++i)
-        text[i] = static_cast<uint8_t>(value[i]);
-    return text;
-}
-
 // ---- The bounded reader --------------------------------------------------------------------------
 
 TFieldReader::TFieldReader(TStream& stream, int64_t limit, int32_t depth) : FStream(stream), FDepth(depth) {

@@ -18,7 +18,10 @@ public:
     using Exception::Exception;
 };
 
-// Code units above 255 become '?'; bytes become code units.
+// The conversions between wide-string fields and 8-bit text (accessors, text forms, the 8-bit wire
+// form): on Windows through the system's ANSI code page, as every 8-bit string of the system is
+// (a character the code page lacks becomes '?'); on the host as Latin-1 (code units above 255
+// become '?'). WideText_win32.cpp and WideText_host.cpp.
 std::string WideToNarrow(const std::u16string& value);
 std::u16string NarrowToWide(const std::string& value);
 

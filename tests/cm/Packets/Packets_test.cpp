@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include "cm/Objects/WinApi.h"
+#endif
 
 #include <cstring>
 #include <functional>
@@ -250,6 +253,26 @@ TEST_F(PacketsTest, IntegerTextFitsTheMember) {
             EXPECT_EQ(packet.GetFieldAsString(index), before);
         }
     }
+}
+
+// Wide-string fields meet 8-bit text through the system's code page on Windows (here: the euro
+// sign, byte 0x80 in code page 1252) and as Latin-1 on the host.
+TEST_F(PacketsTest, WideTextGoesThroughTheSystemCodePage) {
+    TAllFieldsPacket packet;
+    const int32_t wide = TAllFieldsPacket::Class.FieldIndexByName("Wide");
+    ASSERT_GE(wide, 0);
+#ifdef _WIN32
+    if (::GetACP() != 1252) GTEST_SKIP() << "the system code page is " << ::GetACP() << ", not 1252";
+    const std::u16string euroFromByte = u"\u20AC";
+    const std::string euroText = "\x80";
+#else
+    const std::u16string euroFromByte = u"\u0080";
+    const std::string euroText = "?";
+#endif
+    packet.SetFieldAsString(wide, "price \x80");
+    EXPECT_TRUE(packet.Wide == u"price " + euroFromByte);
+    packet.Wide = u"price \u20AC";
+    EXPECT_EQ(packet.GetFieldAsString(wide), "price " + euroText);
 }
 
 // TPacket itself is a class like any other: the registry creates it from a stream, Clone copies it.
