@@ -99,16 +99,19 @@ TEST_F(QuickLZDll, Qlz131EntryPointsRoundTripAndPassTheLoaderChecks) {
     }
 }
 
-TEST_F(QuickLZDll, Qlz120EntryPointsRoundTripUnderBothNames) {
+TEST_F(QuickLZDll, Qlz120EntryPointsRoundTrip) {
     cm::UniqueModule module = Load("QuickLZ.dll");
     ASSERT_TRUE(module.valid());
-    // The stdcall names of this architecture (decorated on x86), then the plain ones (the same on x64).
+    // The stdcall names of this architecture (decorated on x86, plain on x64), and only those: a
+    // plain alias of a stdcall routine would invite calls in the wrong convention.
     using cm::arch::StdCallExportName;
-    const std::string names[2][4] = {
+    const std::string names[1][4] = {
         {StdCallExportName("qlz_size_decompressed", 4), StdCallExportName("qlz_size_source", 4),
          StdCallExportName("qlz_compress", 12), StdCallExportName("qlz_decompress", 8)},
-        {"qlz_size_decompressed", "qlz_size_source", "qlz_compress", "qlz_decompress"},
     };
+    if constexpr (sizeof(void*) == 4) {
+        EXPECT_EQ(GetProcAddress(module.get(), "qlz_compress"), nullptr);
+    }
     for (const auto& set : names) {
         SCOPED_TRACE(set[0]);
         auto sizeDecompressed = Entry<SizeOfBlock>(module, set[0].c_str());

@@ -36,6 +36,11 @@ std::string Entry(const std::string& tag, int index, size_t filler) {
 
 HANDLE NamedEvent(const std::string& name) { return CreateEventA(nullptr, TRUE, FALSE, name.c_str()); }
 
+DWORD WINAPI WaitingWriter(void*) {
+    cm::LogWrite("WAITING WRITER", cm::LogForced);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,9 +96,7 @@ int main(int argc, char** argv) {
             cm::LogWrite("LASTERROR", cm::LogForced);
             if (GetLastError() != 4321) return 5;
         } else if (command == "closewhilewaiting") {
-            HANDLE writer = CreateThread(
-                nullptr, 0, [](void*) -> DWORD { cm::LogWrite("WAITING WRITER", cm::LogForced); return 0; },
-                nullptr, 0, nullptr);
+            HANDLE writer = CreateThread(nullptr, 0, &WaitingWriter, nullptr, 0, nullptr);
             Sleep(500);
             const DWORD started = GetTickCount();
             cm::LogClose();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "cm/Objects/WinApi.h"
@@ -15,6 +16,14 @@ namespace cm::arch {
 // taking argumentBytes bytes of arguments: "_name@N" on x86; `name` itself on x64, which has one
 // calling convention and no name decoration.
 std::string StdCallExportName(const std::string& name, int argumentBytes);
+
+// Calls a routine of a separately built library with pointer-sized arguments (at most
+// LibraryCallMaxArguments) and returns its result register, whose low 32 bits are an int result.
+// On x86 the stack pointer is put back after the call, so that the call is right whether the
+// routine pops its arguments (__stdcall) or leaves them (__cdecl): a library's export names do
+// not tell its convention reliably. x64 has one convention.
+constexpr size_t LibraryCallMaxArguments = 5;
+uintptr_t CallLibraryRoutine(const void* routine, std::initializer_list<uintptr_t> arguments);
 
 // The current thread's information block (its stack bounds among others).
 const NT_TIB* CurrentThreadBlock();

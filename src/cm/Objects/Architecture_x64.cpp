@@ -14,6 +14,19 @@ static_assert(JumpAbsoluteSize <= DetourJumpMaxSize);
 
 std::string StdCallExportName(const std::string& name, int) { return name; }
 
+uintptr_t CallLibraryRoutine(const void* routine, std::initializer_list<uintptr_t> arguments) {
+    uintptr_t a[LibraryCallMaxArguments] = {};
+    size_t count = 0;
+    for (uintptr_t argument : arguments) {
+        if (count == LibraryCallMaxArguments) break;
+        a[count++] = argument;
+    }
+    // Every routine takes its first four arguments in registers and the rest on the stack, which
+    // the caller cleans: calling with more arguments than the routine reads is harmless.
+    using TRoutine = uintptr_t (*)(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t);
+    return reinterpret_cast<TRoutine>(const_cast<void*>(routine))(a[0], a[1], a[2], a[3], a[4]);
+}
+
 const NT_TIB* CurrentThreadBlock() {
     // The block's own linear address is kept at offset 0x30 of the GS segment (read directly: the
     // compiler's intrinsic for it trips its own array-bounds check).

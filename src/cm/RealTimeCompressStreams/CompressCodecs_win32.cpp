@@ -1,12 +1,13 @@
 // The Win32 codec table: MiniLZO.dll, QuickLZ.dll and QuickLZ131.dll, each loaded at its first
 // use and kept until the process ends.
 //
-// On x86 an entry found under its decorated name ("_name@N") is __stdcall; one found only under its
-// plain name is __cdecl (the convention a C library exports plain names with). Both kinds are kept
-// so that each call uses the convention its entry was built with. On x64 there is one convention
-// and no decoration: the stdcall name is the plain one (cm::arch::StdCallExportName).
+// An entry is looked up under its decorated stdcall name ("_name@N" on x86), else under its plain
+// name. Whatever the name says, each call goes through arch::CallLibraryRoutine, which is right
+// for __stdcall and __cdecl alike (a plain name is often a .def alias of a __stdcall routine). On
+// x64 there is one convention and no decoration: the stdcall name is the plain one.
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "cm/Objects/Architecture.h"
 #include "cm/Objects/Errors.h"
@@ -27,64 +28,45 @@ constexpr int QuickLzSettingDecompressScratch = 2;
 // CompressWorkAreaSize bytes.
 constexpr int QuickLz131CompressScratchLimit = 32785;
 
-// One resolved entry: its address and whether it is __stdcall.
-struct TEntry {
-    FARPROC Address = nullptr;
-    bool StdCall = false;
-};
-
-// A callable entry of one signature, held in the pointer of its convention (the other is null).
-// The signatures are spelled out one by one, and the two conventions kept in two pointers: GCC 12
-// drops a calling-convention attribute from a function type built from a template parameter pack,
-// and merges two calls through one address that differ only in their convention.
-#define CORVANE_CODEC_ENTRY(Name, ...)                                                    \
-    struct Name {                                                                         \
-        int(__stdcall* StdCall)(__VA_ARGS__) = nullptr;                                   \
-        int(__cdecl* Cdecl)(__VA_ARGS__) = nullptr;                                       \
-        Name() = default;                                                                 \
-        explicit Name(const TEntry& entry) {                                              \
-            void* address = reinterpret_cast<void*>(entry.Address);                       \
-            if (entry.StdCall)                                                            \
-                StdCall = reinterpret_cast<decltype(StdCall)>(address);                   \
-            else                                                                          \
-                Cdecl = reinterpret_cast<decltype(Cdecl)>(address);                       \
-        }                                                                                 \
-        explicit operator bool() const { return StdCall || Cdecl; }                       \
-    };
-CORVANE_CODEC_ENTRY(TLzoEntry, const uint8_t*, uint32_t, uint8_t*, uint32_t*, void*)
-CORVANE_CODEC_ENTRY(TQlz120CompressEntry, const uint8_t*, uint8_t*, int32_t)
-CORVANE_CODEC_ENTRY(TQlz120DecompressEntry, const uint8_t*, uint8_t*)
-CORVANE_CODEC_ENTRY(TQlzSizeEntry, const uint8_t*)
-CORVANE_CODEC_ENTRY(TQlz131CompressEntry, const uint8_t*, uint8_t*, int32_t, void*)
-CORVANE_CODEC_ENTRY(TQlz131DecompressEntry, const uint8_t*, uint8_t*, void*)
-CORVANE_CODEC_ENTRY(TQlz131SettingEntry, int)
-#undef CORVANE_CODEC_ENTRY
-
-#define CORVANE_CALL_ENTRY(entry, ...) \
-    ((entry).StdCall ? (entry).StdCall(__VA_ARGS__) : (entry).Cdecl(__VA_ARGS__))
+// The routines of the three libraries. Every call goes through arch::CallLibraryRoutine, which is
+// right for both calling conventions on x86: an entry found under its decorated name is
+// __stdcall, but one found under its plain name may be either.
+using TEntry = const void*;
 
 struct TMiniLzo {
     bool Loaded = false;
-    TLzoEntry Compress, Decompress, DecompressSafe;
+    TEntry Compress = nullptr, Decompress = nullptr, DecompressSafe = nullptr;
 } MiniLzo;
 
 struct TQuickLz {
     bool Loaded = false;
-    TQlzSizeEntry SizeDecompressed, SizeSource;
-    TQlz120CompressEntry Compress;
-    TQlz120DecompressEntry Decompress;
+    TEntry SizeDecompressed = nullptr, SizeSource = nullptr, Compress = nullptr, Decompress = nullptr;
 } QuickLz;
 
 struct TQuickLz131Set {
-    TQlzSizeEntry SizeDecompressed, SizeCompressed;
-    TQlz131CompressEntry Compress;
-    TQlz131DecompressEntry Decompress;
-    TQlz131SettingEntry GetSetting;
+    TEntry SizeDecompressed = nullptr, SizeCompressed = nullptr, Compress = nullptr, Decompress = nullptr,
+           GetSetting = nullptr;
 };
 struct TQuickLz131 {
     bool Loaded = false;
     TQuickLz131Set Plain, Streaming;  // "qlz_" and "qlz_streaming_"
 } QuickLz131;
+
+// An argument as a pointer-sized value: pointers as they are, integers sign-extended.
+template <class T>
+uintptr_t ToArgument(T value) {
+    if constexpr (std::is_pointer_v<T>)
+        return reinterpret_cast<uintptr_t>(value);
+    else
+        return static_cast<uintptr_t>(static_cast<std::make_signed_t<T>>(value));
+}
+// The routine called with the arguments.
+template <class... Args>
+uintptr_t Call(TEntry entry, Args... arguments) {
+    return arch::CallLibraryRoutine(entry, {ToArgument(arguments)...});
+}
+// An int result: the low 32 bits of the result register.
+int32_t IntResult(uintptr_t result) { return static_cast<int32_t>(static_cast<uint32_t>(result)); }
 
 std::string ExecutableDirectory() {
     char buffer[MAX_PATH + 1];
@@ -121,18 +103,15 @@ UniqueModule LoadCodecLibrary(const char* name, const char* notFound) {
 // The stdcall entry `name` with argumentBytes bytes of arguments (x86 argument sizes), under the
 // name this architecture exports it by; a null address when the library has none.
 TEntry FindEntry(HMODULE module, const std::string& name, int argumentBytes) {
-    TEntry entry;
-    entry.Address = ::GetProcAddress(module, arch::StdCallExportName(name, argumentBytes).c_str());
-    entry.StdCall = entry.Address != nullptr;
-    return entry;
+    return reinterpret_cast<TEntry>(::GetProcAddress(module, arch::StdCallExportName(name, argumentBytes).c_str()));
 }
 
-// The stdcall entry, else the plain name (a cdecl export), which must exist.
+// The stdcall entry, else the plain name, which must exist.
 TEntry ResolveEntry(HMODULE module, const std::string& name, int argumentBytes) {
     TEntry entry = FindEntry(module, name, argumentBytes);
-    if (!entry.Address) {
-        entry.Address = ::GetProcAddress(module, name.c_str());
-        if (!entry.Address)
+    if (!entry) {
+        entry = reinterpret_cast<TEntry>(::GetProcAddress(module, name.c_str()));
+        if (!entry)
             RaiseLastSystemError("Cannot get address of procedure '%s'", {name});
     }
     return entry;
@@ -140,7 +119,7 @@ TEntry ResolveEntry(HMODULE module, const std::string& name, int argumentBytes) 
 
 TEntry RequireEntry(HMODULE module, const std::string& name, int argumentBytes) {
     TEntry entry = FindEntry(module, name, argumentBytes);
-    if (!entry.Address)
+    if (!entry)
         RaiseLastSystemError("Cannot get address of procedure '%s'",
                              {arch::StdCallExportName(name, argumentBytes)});
     return entry;
@@ -148,11 +127,11 @@ TEntry RequireEntry(HMODULE module, const std::string& name, int argumentBytes) 
 
 TQuickLz131Set ResolveQuickLz131Set(HMODULE module, const std::string& prefix) {
     TQuickLz131Set set;
-    set.SizeDecompressed = TQlzSizeEntry(FindEntry(module, prefix + "size_decompressed", 4));
-    set.SizeCompressed = TQlzSizeEntry(FindEntry(module, prefix + "size_compressed", 4));
-    set.Compress = TQlz131CompressEntry(FindEntry(module, prefix + "compress", 16));
-    set.Decompress = TQlz131DecompressEntry(FindEntry(module, prefix + "decompress", 12));
-    set.GetSetting = TQlz131SettingEntry(FindEntry(module, prefix + "get_setting", 4));
+    set.SizeDecompressed = FindEntry(module, prefix + "size_decompressed", 4);
+    set.SizeCompressed = FindEntry(module, prefix + "size_compressed", 4);
+    set.Compress = FindEntry(module, prefix + "compress", 16);
+    set.Decompress = FindEntry(module, prefix + "decompress", 12);
+    set.GetSetting = FindEntry(module, prefix + "get_setting", 4);
     return set;
 }
 
@@ -164,9 +143,9 @@ void EnsureMiniLzo() {
     try {
         UniqueModule module = LoadCodecLibrary(MiniLzoLibraryName, "MiniLZO library not found: %s");
         TMiniLzo loaded;
-        loaded.Compress = TLzoEntry(ResolveEntry(module.get(), "lzo1x_1_compress", 20));
-        loaded.Decompress = TLzoEntry(ResolveEntry(module.get(), "lzo1x_decompress", 20));
-        loaded.DecompressSafe = TLzoEntry(ResolveEntry(module.get(), "lzo1x_decompress_safe", 20));
+        loaded.Compress = ResolveEntry(module.get(), "lzo1x_1_compress", 20);
+        loaded.Decompress = ResolveEntry(module.get(), "lzo1x_decompress", 20);
+        loaded.DecompressSafe = ResolveEntry(module.get(), "lzo1x_decompress_safe", 20);
         module.release();  // stays loaded until the process ends
         loaded.Loaded = true;
         MiniLzo = loaded;
@@ -181,10 +160,10 @@ void EnsureQuickLz() {
     try {
         UniqueModule module = LoadCodecLibrary(QuickLzLibraryName, "QuickLZ library not found: %s");
         TQuickLz loaded;
-        loaded.SizeDecompressed = TQlzSizeEntry(ResolveEntry(module.get(), "qlz_size_decompressed", 4));
-        loaded.SizeSource = TQlzSizeEntry(ResolveEntry(module.get(), "qlz_size_source", 4));
-        loaded.Compress = TQlz120CompressEntry(ResolveEntry(module.get(), "qlz_compress", 12));
-        loaded.Decompress = TQlz120DecompressEntry(ResolveEntry(module.get(), "qlz_decompress", 8));
+        loaded.SizeDecompressed = ResolveEntry(module.get(), "qlz_size_decompressed", 4);
+        loaded.SizeSource = ResolveEntry(module.get(), "qlz_size_source", 4);
+        loaded.Compress = ResolveEntry(module.get(), "qlz_compress", 12);
+        loaded.Decompress = ResolveEntry(module.get(), "qlz_decompress", 8);
         module.release();
         loaded.Loaded = true;
         QuickLz = loaded;
@@ -203,44 +182,53 @@ void EnsureQuickLz131() {
         loaded.Plain = ResolveQuickLz131Set(module.get(), "qlz_");
         loaded.Streaming = ResolveQuickLz131Set(module.get(), "qlz_streaming_");
         // The entries this unit calls must be there: an unresolved one would be called as null.
-        loaded.Plain.Compress = TQlz131CompressEntry(RequireEntry(module.get(), "qlz_compress", 16));
-        loaded.Plain.Decompress = TQlz131DecompressEntry(RequireEntry(module.get(), "qlz_decompress", 12));
-        loaded.Plain.GetSetting = TQlz131SettingEntry(RequireEntry(module.get(), "qlz_get_setting", 4));
+        loaded.Plain.Compress = RequireEntry(module.get(), "qlz_compress", 16);
+        loaded.Plain.Decompress = RequireEntry(module.get(), "qlz_decompress", 12);
+        loaded.Plain.GetSetting = RequireEntry(module.get(), "qlz_get_setting", 4);
     } catch (...) {
         ReraiseWithContext("Failed to initialize QuickLZ compression library");
     }
     // The library's scratch needs must fit the work areas this unit passes.
-    if (CORVANE_CALL_ENTRY(loaded.Plain.GetSetting, QuickLzSettingCompressScratch) >= QuickLz131CompressScratchLimit)
+    if (IntResult(Call(loaded.Plain.GetSetting, QuickLzSettingCompressScratch)) >= QuickLz131CompressScratchLimit)
         throw Exception("QuickLZ compression buffer size mismatch");
-    if (CORVANE_CALL_ENTRY(loaded.Plain.GetSetting, QuickLzSettingDecompressScratch) > QuickLz131DecompressScratchSize)
+    if (IntResult(Call(loaded.Plain.GetSetting, QuickLzSettingDecompressScratch)) > QuickLz131DecompressScratchSize)
         throw Exception("QuickLZ decompression buffer size mismatch");
     module.release();
     loaded.Loaded = true;
     QuickLz131 = loaded;
 }
 
+// MiniLZO's lengths are lzo_uint, as wide as a pointer: 32 bits on x86, 64 on x64.
 int32_t MiniLzoCompress(const uint8_t* data, uint32_t count, uint8_t* out, uint32_t& outLength, void* work) {
-    return CORVANE_CALL_ENTRY(MiniLzo.Compress, data, count, out, &outLength, work);
+    uintptr_t length = 0;
+    const int32_t r = IntResult(Call(MiniLzo.Compress, data, static_cast<uintptr_t>(count), out, &length, work));
+    outLength = static_cast<uint32_t>(length);
+    return r;
 }
 
 int32_t MiniLzoDecompressSafe(const uint8_t* data, uint32_t count, uint8_t* out, uint32_t& outLength) {
-    return CORVANE_CALL_ENTRY(MiniLzo.DecompressSafe, data, count, out, &outLength, nullptr);
+    uintptr_t length = outLength;
+    const int32_t r = IntResult(
+        Call(MiniLzo.DecompressSafe, data, static_cast<uintptr_t>(count), out, &length, static_cast<void*>(nullptr)));
+    outLength = static_cast<uint32_t>(length);
+    return r;
 }
 
+// QuickLZ's sizes are size_t results; a block is never larger than 2 GB.
 int32_t QuickLzCompress(const uint8_t* data, uint8_t* out, int32_t count, int32_t) {
-    return CORVANE_CALL_ENTRY(QuickLz.Compress, data, out, count);
+    return static_cast<int32_t>(Call(QuickLz.Compress, data, out, static_cast<uintptr_t>(count)));
 }
 
 int32_t QuickLzDecompress(const uint8_t* block, int32_t, uint8_t* out, int32_t) {
-    return CORVANE_CALL_ENTRY(QuickLz.Decompress, block, out);
+    return static_cast<int32_t>(Call(QuickLz.Decompress, block, out));
 }
 
 int32_t QuickLz131Compress(const uint8_t* data, uint8_t* out, int32_t count, int32_t, void* scratch) {
-    return CORVANE_CALL_ENTRY(QuickLz131.Plain.Compress, data, out, count, scratch);
+    return static_cast<int32_t>(Call(QuickLz131.Plain.Compress, data, out, static_cast<uintptr_t>(count), scratch));
 }
 
 int32_t QuickLz131Decompress(const uint8_t* block, int32_t, uint8_t* out, int32_t, void* scratch) {
-    return CORVANE_CALL_ENTRY(QuickLz131.Plain.Decompress, block, out, scratch);
+    return static_cast<int32_t>(Call(QuickLz131.Plain.Decompress, block, out, scratch));
 }
 
 }  // namespace cm::codecs
