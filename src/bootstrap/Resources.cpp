@@ -2,7 +2,6 @@
 
 #include "cm/Objects.h"
 #include "cm/StreamUtils/FileStream.h"
-#include "cm/StreamUtils/MappedFileStream.h"
 
 namespace bootstrap {
 
@@ -39,12 +38,10 @@ bool SaveResourceToFile(HMODULE module, const char* name, const char* type, uint
                         const std::string& path) {
     const auto flags = static_cast<uint16_t>(fileFlags);
     // Created before the resource is looked up, so a missing resource still leaves an empty file.
-    if (fileFlags & FileFlagTemporary) {
-        cm::TMappedFileStream stream(path, cm::fmCreate, flags, 0);
-        bool saved = LoadResourceToStream(module, name, type, stream);
-        stream.Close();  // the file is cut back to its size here: a failure must not pass unseen
-        return saved;
-    }
+    // Written with plain writes, temporary or not: the size is known, a full disk is a write error
+    // rather than a fault in a mapped view, and no space has to be reserved (by writing zeros
+    // where the system cannot allocate) before the bytes are written, which wrote a payload of
+    // tens of megabytes twice.
     cm::TFileStreamEx stream(path, cm::fmCreate, flags, 0);
     return LoadResourceToStream(module, name, type, stream);
 }

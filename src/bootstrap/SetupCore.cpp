@@ -8,7 +8,6 @@
 #include "cm/StreamUtils/FileStream.h"
 #include "cm/Objects/DateTime.h"
 #include "cm/Objects/PrivateDirectory.h"
-#include "cm/StreamUtils/MappedFileStream.h"
 #include "diagnostics/Logs.h"
 #include "packets/ProductInformation.h"
 
@@ -150,12 +149,12 @@ void SetupCore::CutSetupExecutable() {
     if (Metadata.ExeSize > packageSize)
         throw cm::Exception(cm::Format("Invalid setup package: executable size %d exceeds package size %d.",
                                        {Metadata.ExeSize, packageSize}));
-    // Declared second, so freed first, also when a step fails.
-    cm::TMappedFileStream exe(SetupExePath, cm::fmCreate, cm::ffTemporary, 0);
+    // Declared second, so freed first, also when a step fails. Plain writes of a known size: no
+    // space reservation (zeros written first) as a growing mapping needs.
+    cm::TFileStreamEx exe(SetupExePath, cm::fmCreate, cm::ffTemporary, 0);
     if (package.Seek(-Metadata.ExeSize, cm::soEnd) != packageSize - Metadata.ExeSize)
         throw cm::EStreamError("Stream read error");
     exe.CopyFrom(package, Metadata.ExeSize);
-    exe.Close();  // cuts the file back to the image's size; a failure here must not go unseen
 }
 
 void SetupCore::ReadPackage() {
