@@ -168,9 +168,8 @@ void Trim(TLogState& s, int64_t size) {
 // then, and after a time-out the log falls silent.
 void AppendEntry(TLogState& s, TWriterFrame& frame, const std::string& text) {
     if (s.Stalled) return;
-    // Waited for in deadlock-warning slices, as every watched wait is, up to the limit; a mutex
-    // left by a dead writer is taken over.
-    // The warnings are those of a watched wait, in its order (see WaitForObjects).
+    // Waited for in deadlock-warning slices up to the limit, with the warnings of a watched wait
+    // in their order (see WaitForObjects); a mutex left by a dead writer is taken over.
     const HANDLE waits[] = {s.LogMutex->Handle, s.CloseEvent.get()};
     const DWORD count = s.CloseEvent ? 2 : 1;
     bool warned = false;
