@@ -24,7 +24,7 @@ mkdir -p "$dir"
 cd "$dir"
 
 # The package format changed once (the package is a packet stream now): rebuild older caches.
-if [ ! -f bench.exe ] || [ ! -f Setup.lzma ] || [ ! -f .packet-package ]; then
+if [ ! -f Setup.lzma ] || [ ! -f .packet-package ]; then
   echo "making the package (once; coding takes a minute or two)..." >&2
   rm -rf files && mkdir files
   n=0; total=0
@@ -50,9 +50,12 @@ if [ ! -f bench.exe ] || [ ! -f Setup.lzma ] || [ ! -f .packet-package ]; then
   cp "$w/tests/sample_setup.exe" Setup.exe
   "$root/build/host/bin/mkpak" Setup.pak --exe Setup.exe --caption "Corvane Bench" --date 46000.5 --files files >/dev/null
   "$root/build/host/bin/lzma" e Setup.pak Setup.lzma
-  cp "$w/tests/mkboot.exe" "$w/tests/launch.exe" "$w/bin/lzma.exe" "$w/bin/bootstrap.exe" .
-  wine mkboot.exe bootstrap.exe bench.exe --exe-size "$(stat -c %s Setup.exe)" --lzma lzma.exe --compressed-payload Setup.lzma
   touch .packet-package
+fi
+# The bootstrap is packed again whenever the build has a newer one: the package is what is cached.
+if [ ! -f bench.exe ] || [ "$w/bin/bootstrap.exe" -nt bench.exe ] || [ "$w/bin/lzma.exe" -nt bench.exe ]; then
+  cp "$w/tests/mkboot.exe" "$w/bin/lzma.exe" "$w/bin/bootstrap.exe" .
+  wine mkboot.exe bootstrap.exe bench.exe --exe-size "$(stat -c %s Setup.exe)" --lzma lzma.exe --compressed-payload Setup.lzma
 fi
 cp "$w/tests/launch.exe" "$w/bin/lzma.exe" .
 echo "package $(stat -c %s Setup.pak) bytes in $(ls files | wc -l) files, payload $(stat -c %s Setup.lzma) bytes" >&2

@@ -51,13 +51,50 @@ SetupMetadata ParseSetupMetadata(const std::string& record) {
     return m;
 }
 
+void SetupCore::MarkPhase(const char* name) noexcept {
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
+    if (PhaseCount < MaxPhases) Phases[PhaseCount++] = {name, now.QuadPart};
+}
+
+void SetupCore::LogPhases() const noexcept {
+    if (!cm::LogEnabled() || PhaseCount == 0) return;
+    try {
+        LARGE_INTEGER frequency{};
+        ::QueryPerformanceFrequency(&frequency);
+        // The first phase starts when the process was created (file-time units of 100 ns).
+        FILETIME created{}, exited{}, kernel{}, user{}, nowTime{};
+        ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+        ::GetSystemTimeAsFileTime(&nowTime);
+        LARGE_INTEGER now{};
+        ::QueryPerformanceCounter(&now);
+        auto ticks = [](const FILETIME& t) { return (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+        const double sinceCreation = static_cast<double>(ticks(nowTime) - ticks(created)) / 1e4;
+        const double toMs = 1000.0 / static_cast<double>(frequency.QuadPart);
+        double previous = static_cast<double>(now.QuadPart) * toMs - sinceCreation;
+        std::string text = "Setup phases (ms):";
+        for (int i = 0; i < PhaseCount; ++i) {
+            const TPhase& phase = Phases[i];
+            const double at = static_cast<double>(phase.Counter) * toMs;
+            text += " " + std::string(phase.Name) + " " + std::to_string(static_cast<int64_t>(at - previous + 0.5)) + ",";
+            previous = at;
+        }
+        text.pop_back();
+        cm::LogWrite(text);
+    } catch (...) {
+        // Timing is information only.
+    }
+}
+
 int32_t SetupCore::Run() {
     int32_t exitCode = 0;
+    MarkPhase("start-up");
     try {
         // A bad own header fails loudly: nothing else could be trusted either.
         Console = cm::TModuleExplorer::CreateForModule(Module, true)->Subsystem() == cm::ImageSubsystemWindowsConsole;
         if (!Console)
             WaitDialog = std::make_unique<TWaitDialog>(0, WaitDialogMessage, WaitDialogSteps);
+        MarkPhase("dialog");
         try {
             if (Console) {
                 WriteStdOut("Please wait...");
@@ -74,6 +111,7 @@ int32_t SetupCore::Run() {
             // (and so never cleaned up through), files planted in it are removed first.
             TempDirectoryHold = cm::OpenPrivateDirectory(directory, cm::DefaultPrivateDirectoryAccess());
             TempDirectory = directory;
+            MarkPhase("directory");
             LzmaPath = TempDirectory + "lzma.exe";
             SetupExePath = TempDirectory + "Setup.exe";
             SetupLzmaPath = TempDirectory + "Setup.lzma";
@@ -82,6 +120,7 @@ int32_t SetupCore::Run() {
 
             Extract();
             CutSetupExecutable();
+            MarkPhase("cut");
             if (Console) {
                 // The setup shares the console build's console: make it a console program too.
                 auto explorer = cm::TModuleExplorer::CreateForFile(SetupExePath, cm::emFileCopy);
@@ -90,14 +129,17 @@ int32_t SetupCore::Run() {
             }
             StepProgress();
             ReadPackage();
+            MarkPhase("package read");
 
             std::string commandLine = BuildSetupCommandLine();
             CloseWaitDialog();
+            MarkPhase("dialog closed");
             if (Console) {
                 WriteStdOut("\r" + std::string(ConsoleEraseWidth, ' ') + "\r");
                 FlushStdOut();
             }
             // The setup writes the product's log itself: ours is closed before it starts.
+            LogPhases();
             cm::LogClose();
             exitCode = cm::RunProcess(commandLine, true, 0);
             cm::SetProcessExitCode(exitCode);
@@ -126,11 +168,14 @@ void SetupCore::Extract() {
         StepProgress();
         SaveResourceToFile(Module, MAKEINTRESOURCEA(ResPayload), RT_RCDATA, FileFlagTemporary, SetupLzmaPath);
         StepProgress();
+        MarkPhase("saved");
         DecodePayload();
         StepProgress();
+        MarkPhase("decoded");
     } else {
         SaveResourceToFile(Module, MAKEINTRESOURCEA(ResPayload), RT_RCDATA, FileFlagTemporary, SetupPakPath);
         StepProgress();
+        MarkPhase("saved");
     }
 }
 
