@@ -284,6 +284,9 @@ TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {
     const std::string text = fixture::ReadWholeFile(log);
     EXPECT_EQ(0u, text.find("----------Started---")) << text;
     EXPECT_NE(std::string::npos, text.find("PID=" + std::to_string(logged.ProcessId))) << text;
+    // The run's phase times, the last entry before the log closes.
+    EXPECT_NE(std::string::npos, text.find("Setup phases (ms): start-up ")) << text;
+    EXPECT_NE(std::string::npos, text.find(", package read ")) << text;
     EXPECT_EQ(std::string::npos, text.find("Stopped")) << text;
 }
 
