@@ -32,7 +32,7 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
 int Child(const std::string& mode, const std::string& eventName, const std::string& plainPath) {
     cm::InitializePackets();
     cm::InitializeProductInformation();
-    cm::InitializeLogs();
+    cm::InitializeLogs(&cm::ProductCaptionBesideExecutable);
     cm::UniqueFileHandle plain;
     if (mode == "plain")
         plain.reset(CreateFileA(plainPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -42,6 +42,16 @@ wine_suite() {  # build dir
   cd "$1" && CORVANE_BUILD_DIR="$1" xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure
 }
 
+# The shared layer points downward only: nothing under src/cm includes the log, the product's
+# packets or the program.
+echo "== layering"
+if upward=$(grep -rlE '#include "(diagnostics|packets|bootstrap)/' "$root/src/cm"); then
+  echo "layering: these files under src/cm include a higher layer:"; echo "$upward"
+  failed+=(layering)
+else
+  echo "layering: src/cm includes no higher layer"
+fi
+
 run_suite host bash -c "cd '$root/build/host' && ctest --output-on-failure -j '$(nproc)'"
 
 if corvane_can_run_win32; then

@@ -8,6 +8,9 @@ namespace bootstrap {
 
 namespace {
 
+// The log names its registry key after the product caption, which this start-up hands it.
+void InitializeLogsOfProduct() { cm::InitializeLogs(&cm::ProductCaptionBesideExecutable); }
+
 // Each module after the modules it uses. The packet framework registers TPacket first and every
 // packet unit its classes in declaration order: class numbers follow this list.
 constexpr cm::TModuleEntry Modules[] = {
@@ -15,7 +18,7 @@ constexpr cm::TModuleEntry Modules[] = {
     {"SetupPackets", cm::InitializeSetupPackets, nullptr},
     {"ProductInformation", cm::InitializeProductInformation, nullptr},
     // The log reads its "Level" under a key built from the product caption.
-    {"Logs", cm::InitializeLogs, cm::FinalizeLogs},
+    {"Logs", InitializeLogsOfProduct, cm::FinalizeLogs},
 };
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include "cm/Objects/Strings.h"
 #include "cm/Objects/Sync.h"
 #include "cm/Objects/SystemWrappers.h"
-#include "packets/ProductInformation.h"
+#include "cm/ThreadPool/ThreadPool.h"
 
 namespace cm {
 
@@ -64,6 +64,7 @@ struct TLogState {
     SRWLOCK OpenLock = SRWLOCK_INIT;
     // Signalled by LogClose: a writer waiting for the mutex stops waiting.
     UniqueHandle CloseEvent{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    TProductCaptionSource ProductCaption = nullptr;
     std::string LogPath;
     std::string InitError;
     std::atomic<bool> InitErrorWritten{false};
@@ -246,20 +247,33 @@ std::string Timestamp() {
 // Reads "Level"; raises what the registry or the product information raise. Always from the
 // 32-bit view, the one the x86 program sees by default: one setting serves the x86 and the x64
 // build alike.
-bool ReadLogLevelEnabled() {
+bool ReadLogLevelEnabled(TProductCaptionSource productCaption) {
     TCrossRegistry registry;
     registry.SetRootKey(HKEY_LOCAL_MACHINE);
     registry.Access = KEY_READ;
     registry.Use32BitView = true;
-    const std::string key = ReplaceAllText(LogKeyTemplate, ProductWord, ProductInfo("")->ProductCaption, true);
+    const std::string caption = productCaption ? productCaption() : std::string(ProductWord);
+    const std::string key = ReplaceAllText(LogKeyTemplate, ProductWord, caption, true);
     if (!registry.OpenKey(key, false)) return false;
     return registry.ReadInteger(LevelValueName, 0) > 0;
 }
 
+// The thread classes' reports: a forced "Thread Error" entry, and dispatch errors as warnings.
+void LogThreadErrorEntry(const std::string& message) noexcept {
+    try {
+        LogTitled("Thread Error", '-', LogForced);
+        LogWrite(message, LogForced);
+    } catch (...) {
+    }
+}
+
+void LogDispatchWarning(const std::string& text) noexcept { LogWarning(text); }
+
 }  // namespace
 
-void InitializeLogs() {
+void InitializeLogs(TProductCaptionSource productCaption) {
     TLogState& s = State();
+    s.ProductCaption = productCaption;
     if (GetModuleHandleA(VirtualEnvironmentModule) != nullptr) {
         s.Closed = true;
         return;
@@ -279,7 +293,7 @@ void InitializeLogs() {
 
         s.InitError.clear();
         try {
-            s.Enabled = ReadLogLevelEnabled();
+            s.Enabled = ReadLogLevelEnabled(s.ProductCaption);
         } catch (const std::exception& e) {
             s.InitError = e.what();
             s.Enabled = false;
@@ -288,6 +302,7 @@ void InitializeLogs() {
         s.LogPath = logDirectory + "\\" + ExtractBaseName(modulePath) + suffix + ".log";
         s.Initialised = true;
         SetWarningHook(&LogWarningWithTrace);
+        SetThreadReportHooks({&LogThreadErrorEntry, &LogDispatchWarning});
     } catch (...) {
         return;  // the log stays silent
     }
@@ -313,6 +328,7 @@ void FinalizeLogs() {
     }
     LogClose();
     if (GetWarningHook() == &LogWarningWithTrace) SetWarningHook(nullptr);
+    if (ThreadReportHooks().ThreadError == &LogThreadErrorEntry) SetThreadReportHooks({});
     if (TThreadNames* names = s.ThreadNames.get()) {
         // Emptied under its lock rather than freed: a lookup may be running on another thread.
         TFastMutexLock lock(names->Lock);

@@ -29,12 +29,17 @@ constexpr int32_t LogCloseWaitLimitMs = 2000;
 constexpr int CallTraceMaxEntries = 128;
 constexpr uint32_t CallTraceMaxRepeat = 0x100000;
 
+// The product's caption, which names the registry key of "Level"; given by the program's start-up
+// (the log knows no product). It may raise: the failure becomes the start-up failure entry.
+using TProductCaptionSource = std::string (*)();
+
 // Start-up and shut-down of the module, called in order by the program's entry (not static
-// constructors). InitializeLogs never raises: registry failures become the start-up failure
-// entry; it installs LogWarningWithTrace as the warning hook and writes the start banner when
-// logging is enabled. FinalizeLogs writes the stop line when enabled, closes the log and drops
-// the thread-name registry; it never raises.
-void InitializeLogs();
+// constructors). InitializeLogs never raises: registry and caption failures become the start-up
+// failure entry; it installs LogWarningWithTrace as the warning hook and its thread-error and
+// dispatch-warning writers as the thread report hooks, and writes the start banner when logging
+// is enabled. FinalizeLogs writes the stop line when enabled, closes the log, removes its hooks
+// and empties the thread-name registry; it never raises.
+void InitializeLogs(TProductCaptionSource productCaption);
 void FinalizeLogs();
 
 // True when the "Level" value read at start-up is greater than 0.

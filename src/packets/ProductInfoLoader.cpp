@@ -41,6 +41,8 @@ TProductInfoLoader::TProductInfoLoader(const std::string& infoFileName)
     VisualStudioAddIn = Info.VisualStudioAddIn;
 }
 
+std::string ProductCaptionBesideExecutable() { return ProductInfo("")->ProductCaption; }
+
 TProductInfoLoader* ProductInfo(const std::string& infoFileName) {
     if (SharedLoader && InfoLoaded)
         return SharedLoader.get();

@@ -55,6 +55,9 @@ public:
 // call, replacing the previous one. Not locked: call it from one thread at a time. When loading
 // fails the exception leaves and no shared loader is kept.
 TProductInfoLoader* ProductInfo(const std::string& infoFileName);
+// The caption of the product information beside the executable (ProductInfo("")), the source the
+// program gives the log at start-up. Raises as ProductInfo.
+std::string ProductCaptionBesideExecutable();
 #endif
 
 }  // namespace cm

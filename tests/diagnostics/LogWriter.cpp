@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
         if (LoadLibraryA("__Tavrel_VE__.dll") == nullptr) return 3;
         first = 2;
     }
-    cm::InitializeLogs();
+    cm::InitializeLogs(&cm::ProductCaptionBesideExecutable);
     size_t filler = 40;
     for (int i = first; i < argc; ++i) {
         const std::string command = argv[i];

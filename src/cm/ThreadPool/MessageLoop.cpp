@@ -9,7 +9,6 @@
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Format.h"
 #include "cm/Objects/Strings.h"
-#include "diagnostics/Logs.h"
 
 namespace cm {
 
@@ -18,6 +17,11 @@ namespace {
 constexpr UINT DeviceChangeMessage = 0x219;  // WM_DEVICECHANGE: never dispatched by the loop
 constexpr int32_t HandlingEventKind = 3;
 constexpr int32_t DoneEventKind = 4;
+
+// A warning through the installed report hook (none: dropped).
+void ReportWarning(const std::string& text) noexcept {
+    if (auto hook = ThreadReportHooks().Warning) hook(text);
+}
 
 // The exception a window procedure of this thread kept for the loop (see GuardWindowProc).
 thread_local std::exception_ptr PendingDispatchError;
@@ -84,7 +88,7 @@ void HandleDispatchError(const MSG& msg, uint32_t options) {
     } catch (const EAbort&) {
         return;
     } catch (const std::exception& e) {
-        LogWarning("Message Dispatch Error\r\n    hWnd   = 0x" + HexDigits(reinterpret_cast<uintptr_t>(msg.hwnd), 8) +
+        ReportWarning("Message Dispatch Error\r\n    hWnd   = 0x" + HexDigits(reinterpret_cast<uintptr_t>(msg.hwnd), 8) +
                    "\r\n    msg    = 0x" + HexDigits(msg.message, 8) +
                    "\r\n    wParam = 0x" + HexDigits(static_cast<uint32_t>(msg.wParam), 8) +
                    "\r\n    lParam = 0x" + HexDigits(static_cast<uint32_t>(msg.lParam), 8) + "\r\n" + e.what());
@@ -117,9 +121,9 @@ void KeepDispatchException(std::exception_ptr error) noexcept {
             std::rethrow_exception(error);
         } catch (const EAbort&) {
         } catch (const std::exception& e) {
-            LogWarning(std::string("Message Dispatch Error\r\n") + e.what());
+            ReportWarning(std::string("Message Dispatch Error\r\n") + e.what());
         } catch (...) {
-            LogWarning("Message Dispatch Error\r\nUnknown exception");
+            ReportWarning("Message Dispatch Error\r\nUnknown exception");
         }
         return;
     }

@@ -2,21 +2,21 @@
 #include <process.h>
 
 #include "cm/ThreadPool/ThreadPool.h"
+#include <atomic>
+
 #include "cm/Objects/Errors.h"
-#include "diagnostics/Logs.h"
 
 namespace cm {
 
 namespace {
 
-// Forced "Thread Error" entry for a body that raised. Never raises: the thread must end with its
-// exit code even when the log cannot be written.
+std::atomic<void (*)(const std::string&) noexcept> ThreadErrorHook{nullptr};
+std::atomic<void (*)(const std::string&) noexcept> DispatchWarningHook{nullptr};
+
+// Reports a body that raised through the installed hook. Never raises: the thread must end with
+// its exit code even when nothing can be reported.
 void LogThreadError(const std::string& message) noexcept {
-    try {
-        LogTitled("Thread Error", '-', LogForced);
-        LogWrite(message, LogForced);
-    } catch (...) {
-    }
+    if (auto hook = ThreadErrorHook.load()) hook(message);
 }
 
 // Lets a suspended thread run: resumes until its suspend count is 0. Returns false when the
@@ -30,6 +30,20 @@ bool ResumeFully(HANDLE thread) {
 }
 
 }  // namespace
+
+TThreadReportHooks SetThreadReportHooks(const TThreadReportHooks& hooks) {
+    TThreadReportHooks previous;
+    previous.ThreadError = ThreadErrorHook.exchange(hooks.ThreadError);
+    previous.Warning = DispatchWarningHook.exchange(hooks.Warning);
+    return previous;
+}
+
+TThreadReportHooks ThreadReportHooks() {
+    TThreadReportHooks hooks;
+    hooks.ThreadError = ThreadErrorHook.load();
+    hooks.Warning = DispatchWarningHook.load();
+    return hooks;
+}
 
 TSafeThread::TSafeThread(bool createSuspended, bool hardExit) : HardExit(hardExit), StartSuspended(createSuspended) {
     // _beginthreadex rather than CreateThread: the C runtime sets up its per-thread state for

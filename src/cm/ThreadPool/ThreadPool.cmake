@@ -1,9 +1,8 @@
-# ThreadPool: thread classes, the guarded message loop and the pool's workers. A library of its
-# own because thread bodies log their errors: cm_win32 -> diagnostics -> cm_threads.
+# ThreadPool: thread classes, the guarded message loop and the pool's workers. They report what
+# they catch through hooks that the log installs: this layer depends on no log.
 add_library(cm_threads STATIC
   ThreadPool/SafeThread.cpp
   ThreadPool/MessageLoop.cpp
   ThreadPool/ThreadPool.cpp
 )
-# src/diagnostics is added after src/cm: linked by name.
-target_link_libraries(cm_threads PUBLIC cm_win32 diagnostics)
+target_link_libraries(cm_threads PUBLIC cm_win32)

@@ -24,6 +24,18 @@ namespace cm {
 // Exit code of a thread whose body raised (STATUS_NONCONTINUABLE_EXCEPTION).
 constexpr uint32_t ThreadErrorExitCode = 0xC0000025;
 
+// Where the thread classes and the message loop report what they catch: the shared log installs
+// its writers at start-up (this layer knows no log); with none installed the reports are dropped.
+// ThreadError gets the message of a body's error (a "Thread Error" entry); Warning the text of a
+// dispatch error (a "Message Dispatch Error" warning). Neither may raise.
+struct TThreadReportHooks {
+    void (*ThreadError)(const std::string& message) noexcept = nullptr;
+    void (*Warning)(const std::string& text) noexcept = nullptr;
+};
+// Sets the hooks (before other threads run, like the warning hook) and returns the previous ones.
+TThreadReportHooks SetThreadReportHooks(const TThreadReportHooks& hooks);
+TThreadReportHooks ThreadReportHooks();
+
 // A thread object whose body errors are logged (forced "Thread Error" entry) and turned into
 // exit code ThreadErrorExitCode instead of ending the process.
 //

@@ -9,6 +9,7 @@
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Strings.h"
 #include "diagnostics/Logs.h"
+#include "packets/ProductInformation.h"
 #include "support/MessageOf.h"
 
 namespace cm {
@@ -42,7 +43,7 @@ private:
 
 class LogEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { InitializeLogs(); }
+    void SetUp() override { InitializeLogs(&ProductCaptionBesideExecutable); }
     void TearDown() override { FinalizeLogs(); }
 };
 const auto* const Environment = ::testing::AddGlobalTestEnvironment(new LogEnvironment);
