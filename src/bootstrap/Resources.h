@@ -7,6 +7,8 @@
 #include "cm/Objects/WinApi.h"
 #include "cm/StreamUtils/Stream.h"
 
+#include "cm/StreamUtils/FileStream.h"
+
 namespace bootstrap {
 
 // Resource identifiers of the payload (type RCDATA).
@@ -14,8 +16,8 @@ constexpr int ResPayload = 1000;   // the package file, stored or LZMA-alone com
 constexpr int ResMetadata = 1001;  // the 5-byte setup metadata record
 constexpr int ResDecoder = 1002;   // the LZMA command-line coder
 
-// File flag of the created file: the temporary-file attribute.
-constexpr uint32_t FileFlagTemporary = 0x20;
+// File flag of the created file: the temporary-file attribute (the file streams' own flag).
+constexpr uint32_t FileFlagTemporary = cm::ffTemporary;
 
 // Exactly the resource's bytes (zero bytes included); empty, without error, when the resource
 // does not exist, has size 0 or cannot be loaded or locked.

@@ -21,7 +21,7 @@ constexpr int ConsoleEraseWidth = 78;
 constexpr const char* WaitDialogMessage = "Extracting setup files...";
 // Two resource saves, the decoding, the cut: the compressed path's progress steps.
 constexpr int32_t WaitDialogSteps = 4;
-constexpr const char* InfoFileName = "info.dat";
+constexpr const char* InfoFileName = cm::ProductInformationFileName;
 
 void WriteStdOut(std::string_view text) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -116,7 +116,7 @@ int32_t SetupCore::Run() {
             SetupExePath = TempDirectory + "Setup.exe";
             SetupLzmaPath = TempDirectory + "Setup.lzma";
             SetupPakPath = TempDirectory + "Setup.pak";
-            InfoDatPath = TempDirectory + "info.dat";
+            InfoDatPath = TempDirectory + InfoFileName;
 
             Extract();
             CutSetupExecutable();

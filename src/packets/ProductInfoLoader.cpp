@@ -9,8 +9,8 @@ namespace cm {
 
 namespace {
 
-constexpr const char* InfoFileDefaultName = "info.dat";
-constexpr const char* DefaultProductCaption = "Corvane";
+constexpr const char* InfoFileDefaultName = ProductInformationFileName;
+constexpr const char* DefaultProductCaption = ProductName;
 
 std::unique_ptr<TProductInfoLoader> SharedLoader;
 bool InfoLoaded = false;

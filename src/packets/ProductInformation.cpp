@@ -11,7 +11,7 @@ constexpr TFieldDef ProductInformationFields[] = {
     Field<Fixed, &P::TavrelProductMode>("TavrelProductMode"),
     Field<Fixed, &P::ExecutionMode>("ExecutionMode"),
     Field<Fixed, &P::SetupExecutionMode>("SetupExecutionMode"),
-    Field<String, &P::ProductCaption>("ProductCaption", 0, "Corvane"),
+    Field<String, &P::ProductCaption>("ProductCaption", 0, ProductName),
     Field<Guid, &P::GridServiceID>("GridServiceID"),
     Field<Guid, &P::CoordinatorServiceID>("CoordinatorServiceID"),
     Field<Int32, &P::DefaultPortCoordinatorService>("DefaultPortCoordinatorService"),

@@ -10,6 +10,12 @@
 
 namespace cm {
 
+// The product's name, the default caption of a package and of the product information.
+constexpr const char* ProductName = "Corvane";
+// The package entry and file that hold the product information.
+constexpr const char* ProductInformationFileName = "info.dat";
+
+
 class TProductInformationPacket : public TPacket {
     CM_PACKET_CLASS(TProductInformationPacket)
     uint8_t TavrelProductMode;   // enumerations of the product's other programs

@@ -1,6 +1,7 @@
 #include "packets/SetupPackets.h"
 
 #include "cm/Objects/Strings.h"
+#include "packets/ProductInformation.h"
 
 namespace cm {
 
@@ -29,7 +30,7 @@ constexpr TFieldDef SetupFields[] = {
     Field<String, &TSetupPacket::LicenseAgreement>("LicenseAgreement"),
     Field<String, &TSetupPacket::SetupHelpHtml>("SetupHelpHtml"),
     Field<PacketList, &TSetupPacket::Files>("Files"),
-    Field<String, &TSetupPacket::ProductCaption>("ProductCaption", 0, "Corvane"),
+    Field<String, &TSetupPacket::ProductCaption>("ProductCaption", 0, ProductName),
     Field<Guid, &TSetupPacket::GridServiceID>("GridServiceID"),
     Field<Guid, &TSetupPacket::CoordinatorServiceID>("CoordinatorServiceID"),
     Field<String, &TSetupPacket::ChmHelpFile>("ChmHelpFile"),
