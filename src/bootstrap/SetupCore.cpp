@@ -8,6 +8,7 @@
 #include "cm/StreamUtils/FileStream.h"
 #include "cm/Objects/DateTime.h"
 #include "cm/Objects/PrivateDirectory.h"
+#include "cm/Objects/ScopeExit.h"
 #include "diagnostics/Logs.h"
 #include "packets/ProductInformation.h"
 
@@ -95,7 +96,13 @@ int32_t SetupCore::Run() {
         if (!Console)
             WaitDialog = std::make_unique<TWaitDialog>(0, WaitDialogMessage, WaitDialogSteps);
         MarkPhase("dialog");
-        try {
+        {
+            // The directory goes and the dialog closes when the sequence ends, also by an error:
+            // both are gone before the error shows.
+            cm::TScopeExit cleanUp([this]() noexcept {
+                CleanUp();
+                CloseWaitDialog();
+            });
             if (Console) {
                 WriteStdOut("Please wait...");
                 FlushStdOut();
@@ -143,13 +150,7 @@ int32_t SetupCore::Run() {
             cm::LogClose();
             exitCode = cm::RunProcess(commandLine, true, 0);
             cm::SetProcessExitCode(exitCode);
-        } catch (...) {
-            CleanUp();
-            CloseWaitDialog();
-            throw;
         }
-        CleanUp();
-        CloseWaitDialog();
     } catch (const std::exception& e) {
         // The dialog is gone before the error shows (it may not have existed at all).
         CloseWaitDialog();
@@ -263,7 +264,7 @@ int32_t SetupCore::ReportStartupFailure(HMODULE module, const std::string& messa
     return FatalExitCode;
 }
 
-void SetupCore::CleanUp() {
+void SetupCore::CleanUp() noexcept {
     // Held open until now so that nobody could replace it; held, it could not be removed.
     TempDirectoryHold.reset();
     if (TempDirectory.empty()) return;

@@ -54,7 +54,8 @@ private:
     void LogPhases() const noexcept;
     void CloseWaitDialog() noexcept;
     void ShowFatalError(const std::string& message) const;
-    void CleanUp();
+    // Removes the private directory (what cannot be removed stays); never raises.
+    void CleanUp() noexcept;
 
     HMODULE Module;
     bool Console = false;
