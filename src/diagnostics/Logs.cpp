@@ -78,26 +78,6 @@ TLogState& State() {
     return state;
 }
 
-// Holds a slim reader/writer lock, shared or exclusive, for the guard's lifetime.
-template <bool Shared>
-class TSrwGuard {
-public:
-    explicit TSrwGuard(SRWLOCK& lock) : Lock(lock) {
-        if constexpr (Shared) AcquireSRWLockShared(&Lock);
-        else AcquireSRWLockExclusive(&Lock);
-    }
-    ~TSrwGuard() {
-        if constexpr (Shared) ReleaseSRWLockShared(&Lock);
-        else ReleaseSRWLockExclusive(&Lock);
-    }
-    TSrwGuard(const TSrwGuard&) = delete;
-    TSrwGuard& operator=(const TSrwGuard&) = delete;
-
-private:
-    SRWLOCK& Lock;
-};
-using TExclusiveGuard = TSrwGuard<false>;
-
 // ---- The per-thread writer frame (LogWriting) ----
 
 // Present while the thread is inside an append; collects what the thread logs meanwhile.
@@ -193,10 +173,7 @@ void AppendEntry(TLogState& s, TWriterFrame& frame, const std::string& text) {
         if (result == WAIT_TIMEOUT) s.Stalled = true;  // the log falls silent
         return;  // closed, or the wait failed: the entry is dropped
     }
-    struct TRelease {
-        HANDLE Mutex;
-        ~TRelease() { ReleaseMutex(Mutex); }
-    } release{s.LogMutex->Handle};
+    TMutexRelease release(s.LogMutex->Handle);
 
     int64_t end = SetFilePointerChecked(s.LogFile.get(), 0, FILE_END);
     if (end > static_cast<int64_t>(LogMaxSize) && s.TrimEnabled) {
@@ -213,7 +190,7 @@ void AppendEntry(TLogState& s, TWriterFrame& frame, const std::string& text) {
 // Opens the mutex and the file on the first write that needs them; one attempt per process.
 void OpenOnce(TLogState& s) {
     if (s.OpenDone.load(std::memory_order_acquire)) return;
-    TExclusiveGuard guard(s.OpenLock);
+    TSrwExclusiveLock guard(s.OpenLock);
     if (s.OpenAttempted) return;
     s.OpenAttempted = true;
     struct TPublish {

@@ -171,4 +171,28 @@ private:
     TFastMutex& Mutex;
 };
 
+// Holds a slim reader/writer lock exclusively for its lifetime.
+class TSrwExclusiveLock {
+public:
+    explicit TSrwExclusiveLock(SRWLOCK& lock) : Lock(lock) { ::AcquireSRWLockExclusive(&Lock); }
+    ~TSrwExclusiveLock() { ::ReleaseSRWLockExclusive(&Lock); }
+    TSrwExclusiveLock(const TSrwExclusiveLock&) = delete;
+    TSrwExclusiveLock& operator=(const TSrwExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& Lock;
+};
+
+// Releases an owned mutex (by handle) when it goes; the release's failure is ignored.
+class TMutexRelease {
+public:
+    explicit TMutexRelease(HANDLE mutex) : Mutex(mutex) {}
+    ~TMutexRelease() { ::ReleaseMutex(Mutex); }
+    TMutexRelease(const TMutexRelease&) = delete;
+    TMutexRelease& operator=(const TMutexRelease&) = delete;
+
+private:
+    HANDLE Mutex;
+};
+
 }  // namespace cm

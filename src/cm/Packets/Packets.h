@@ -239,7 +239,8 @@ public:
 
 // Declares the class-level members of a concrete packet class: its class record, constructor and
 // destructor (which count instances and set defaults) and its ClassType. Put it first in the class
-// body; define `const TPacketClass Cls::Class` with CM_PACKET_CLASS_DATA.
+// body; define `const TPacketClass Cls::Class` (name, identifier, parent, field table, field
+// count, &Cls::CreateInstance) in the unit's source.
 #define CM_PACKET_CLASS(Cls)                                                      \
 public:                                                                           \
     static const ::cm::TPacketClass Class;                                        \
