@@ -24,17 +24,15 @@ void TCallTrace::ScanStack(const void* start) {
         if (pc == 0) break;
         DWORD64 imageBase = 0;
         PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(pc, &imageBase, nullptr);
-        if (function == nullptr) {
-            // A leaf function: its return address is at the stack pointer.
-            if (context.Rsp < limit || context.Rsp + sizeof(DWORD64) > base) break;
-            context.Rip = *reinterpret_cast<const DWORD64*>(context.Rsp);
-            context.Rsp += sizeof(DWORD64);
-        } else {
-            void* handlerData = nullptr;
-            DWORD64 establisherFrame = 0;
-            RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, pc, function, &context, &handlerData, &establisherFrame,
-                             nullptr);
-        }
+        // Only a leaf function may lack unwind data, and no frame here is a leaf: the first is this
+        // function's own, every other one made a call. Code without unwind data (generated, or
+        // written without unwind directives) leaves its frame's layout unknown: the word at its
+        // stack pointer need not be a return address.
+        if (function == nullptr) break;
+        void* handlerData = nullptr;
+        DWORD64 establisherFrame = 0;
+        RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, pc, function, &context, &handlerData, &establisherFrame,
+                         nullptr);
         if (context.Rip == 0 || context.Rsp < limit || context.Rsp >= base) break;
         // The frame returned to: recorded from the first one whose stack lies at or above start.
         if (start != nullptr && context.Rsp <= from) continue;

@@ -1,4 +1,5 @@
-// Call traces: the call-instruction patterns, the entry buffer, the text form and a live scan.
+// Call traces: the call-instruction patterns, the entry buffer, the text form, a live scan and
+// where the x64 walk stops.
 #include "diagnostics/CallTrace.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,30 @@
 
 #include "cm/Objects/Strings.h"
 #include "diagnostics/Logs.h"
+
+#if defined(__x86_64__)
+std::string gProbeText;  // the trace CallTraceProbe made
+extern "C" __attribute__((noinline, used)) void CallTraceProbe() {
+    gProbeText = cm::CallTraceText(nullptr, nullptr);
+    __asm__ volatile("" ::: "memory");
+}
+// A routine written without unwind directives, so without unwind data, that calls CallTraceProbe.
+// The word at its stack pointer during the call is no return address (0x1234): nothing tells a
+// walker what such a routine keeps there.
+extern "C" void CallTraceCallerWithoutUnwindData();
+extern "C" const char CallTraceCallerWithoutUnwindDataReturn[];
+__asm__(
+    ".text\n"
+    ".globl CallTraceCallerWithoutUnwindData\n"
+    "CallTraceCallerWithoutUnwindData:\n"
+    "    subq $40, %rsp\n"
+    "    movq $0x1234, (%rsp)\n"
+    "    call CallTraceProbe\n"
+    ".globl CallTraceCallerWithoutUnwindDataReturn\n"
+    "CallTraceCallerWithoutUnwindDataReturn:\n"
+    "    addq $40, %rsp\n"
+    "    ret\n");
+#endif
 
 namespace cm {
 namespace {
@@ -119,6 +144,20 @@ TEST(CallTraceTest, LiveScanFindsTheCallers) {
     EXPECT_TRUE(found) << text;
     // A start outside the stack walks from its limit, which finds at least as much from the same depth.
     EXPECT_GE(Decode(TraceFromHere(nullptr, reinterpret_cast<const void*>(0x10))).size(), addresses.size() - 1);
+}
+
+// The x64 walk follows the unwind data: at a frame without any it stops, after the call made from
+// that frame, rather than taking the words it finds there for return addresses.
+TEST(CallTraceTest, AFrameWithoutUnwindDataEndsTheWalk) {
+#if defined(__x86_64__)
+    CallTraceCallerWithoutUnwindData();
+    const std::vector<TCodeAddress> addresses = Decode(gProbeText);
+    ASSERT_GE(addresses.size(), 2u) << gProbeText;
+    EXPECT_EQ(addresses.back(), reinterpret_cast<TCodeAddress>(CallTraceCallerWithoutUnwindDataReturn) - 5)
+        << gProbeText;
+#else
+    GTEST_SKIP() << "the x86 walk scans every stack word and reads no unwind data";
+#endif
 }
 
 }  // namespace

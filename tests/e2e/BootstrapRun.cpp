@@ -138,6 +138,9 @@ std::string UserTempDirectory() {
 const std::string& WorkDirectory() {
     static const std::string dir = [] {
         std::string d = UserTempDirectory() + "corvane_e2e_" + std::to_string(GetCurrentProcessId()) + "\\";
+        // Process ids come round again: what a run of the same id left behind (one stopped before
+        // its clean-up) must not be taken for this run's output.
+        cm::DeleteDirectoryTree(d);
         cm::ForceDirectoryPath(d);
         return d;
     }();

@@ -17,7 +17,7 @@ namespace {
 constexpr UINT NoErrorDialogsMode = 0x8003;
 
 // The language runtime's inherited-handle block in STARTUPINFO's reserved fields: an int32 count,
-// one flag byte per handle, then the handles as 32-bit values. 0xC1 marks a handle as open
+// one flag byte per handle, then the handles as pointer-sized values. 0xC1 marks a handle as open
 // (FOPEN), a device (FDEV) and text mode (FTEXT).
 constexpr int32_t RuntimeHandleCount = 3;
 constexpr uint8_t RuntimeHandleFlags = 0xC1;

@@ -15,9 +15,8 @@ constexpr const char* Unit = "cm/StreamUtils";
 constexpr int64_t MaxStreamSize = INT32_MAX;  // positions and sizes of the stream interface are 32-bit
 constexpr int64_t ZeroChunkSize = 1 << 20;     // zeros written per call when reserving space
 
-uint32_t HandleNumber(HANDLE handle) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
-}
+// A handle as the number the messages print: the whole pointer-sized value.
+uintptr_t HandleNumber(HANDLE handle) { return reinterpret_cast<uintptr_t>(handle); }
 
 // Raises the OS errors "Failed to set file pointer for handle 0x0%x" and "Failed to set end of
 // file for handle 0x0%x".
@@ -75,8 +74,7 @@ HANDLE CreateFileMappingChecked(HANDLE file, DWORD protect, int64_t maximumSize)
     HANDLE mapping = ::CreateFileMappingA(file, nullptr, protect, static_cast<DWORD>(maximumSize >> 32),
                                           static_cast<DWORD>(maximumSize), nullptr);
     if (!mapping)
-        RaiseLastSystemError("Failed to create file mapping for handle %s (%s bytes)",
-                             {HexPointer(HandleNumber(file)), maximumSize});
+        RaiseLastSystemError("Failed to create file mapping for handle 0x%p (%s bytes)", {file, maximumSize});
     return mapping;
 }
 

@@ -26,7 +26,8 @@ constexpr int MappedStreamMaxViews = 2;
 constexpr int32_t MappedStreamMaxGrowthStep = 64 * 1024 * 1024;
 
 // Creates a mapping object of maximumSize bytes over the file. Raises the OS error
-// "Failed to create file mapping for handle 0x<8 hex digits> (<maximumSize> bytes)".
+// "Failed to create file mapping for handle 0x%p (<maximumSize> bytes)" (the handle with the
+// pointer's width of hex digits).
 HANDLE CreateFileMappingChecked(HANDLE file, DWORD protect, int64_t maximumSize);
 // Maps count bytes at offset. Raises the OS error
 // "Failed to map view of file mapping 0x0%x at position %d:%d (%d bytes)".

@@ -88,10 +88,15 @@ void HandleDispatchError(const MSG& msg, uint32_t options) {
     } catch (const EAbort&) {
         return;
     } catch (const std::exception& e) {
-        ReportWarning("Message Dispatch Error\r\n    hWnd   = 0x" + HexDigits(reinterpret_cast<uintptr_t>(msg.hwnd), 8) +
-                   "\r\n    msg    = 0x" + HexDigits(msg.message, 8) +
-                   "\r\n    wParam = 0x" + HexDigits(static_cast<uint32_t>(msg.wParam), 8) +
-                   "\r\n    lParam = 0x" + HexDigits(static_cast<uint32_t>(msg.lParam), 8) + "\r\n" + e.what());
+        // The window and both parameters are pointer-sized and print whole: 8 digits on x86, 16 on
+        // x64 (a parameter often carries an address); the message number is 32 bits everywhere.
+        constexpr int PointerDigits = static_cast<int>(2 * sizeof(void*));
+        ReportWarning("Message Dispatch Error\r\n    hWnd   = 0x" +
+                      HexDigits(reinterpret_cast<uintptr_t>(msg.hwnd), PointerDigits) +
+                      "\r\n    msg    = 0x" + HexDigits(msg.message, 8) +
+                      "\r\n    wParam = 0x" + HexDigits(static_cast<uintptr_t>(msg.wParam), PointerDigits) +
+                      "\r\n    lParam = 0x" + HexDigits(static_cast<uintptr_t>(msg.lParam), PointerDigits) + "\r\n" +
+                      e.what());
         if (options & MessageLoopShow) ShowDispatchError(e, msg.hwnd);
         if (options & MessageLoopReraise) throw;
     }

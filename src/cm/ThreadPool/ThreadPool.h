@@ -135,8 +135,10 @@ enum TMessageLoopOption : uint32_t {
 // (kind 4, extra value -1) in eventLog, or in DefaultEventLog() when none is given.
 // A dispatch error (an exception a window procedure of this thread kept with
 // KeepDispatchException) other than EAbort is logged with LogWarning as "Message Dispatch Error",
-// then shown and/or raised again as the options say. Raises EWin32Error "Failed to get message"
-// when the system cannot deliver messages.
+// with the message's hWnd, msg, wParam and lParam in hex (msg with 8 digits, the pointer-sized
+// others with the pointer's width: 8 on x86, 16 on x64) and the error's text, then shown and/or
+// raised again as the options say. Raises EWin32Error "Failed to get message" when the system
+// cannot deliver messages.
 void MessageLoop(uint32_t options, TEventLog* eventLog = nullptr);
 
 // "Exception <class> in module <file name> at <offset in the module>.\n<message>", with a full

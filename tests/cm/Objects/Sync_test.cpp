@@ -43,6 +43,13 @@ void RecordWarning(const std::string& message) {
     ::LeaveCriticalSection(&gWarningsLock);
 }
 
+size_t WarningCount() {
+    ::EnterCriticalSection(&gWarningsLock);
+    const size_t count = gWarnings.size();
+    ::LeaveCriticalSection(&gWarningsLock);
+    return count;
+}
+
 // Records every warning and shortens the deadlock slice to kSlice; restores both afterwards.
 class SyncTest : public ::testing::Test {
 protected:
@@ -254,12 +261,16 @@ TEST_F(SyncTest, WrapperFailuresNameTheHandle) {
 
 TEST_F(SyncTest, MutexWaitIsGuardedAgainstOtherThreads) {
     TWinMutex mutex(nullptr, "");
+    UniqueHandle held(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    // The other thread owns the mutex before this one tries it, and keeps it until this one's
+    // guarded wait has warned (a slow machine cannot make either happen too early).
     UniqueHandle holder = StartThread([&] {
         mutex.Wait(WaitInfinite, 0);
-        ::Sleep(kSlice * 3 / 2);
+        ::SetEvent(held.get());
+        for (int waited = 0; WarningCount() == 0 && waited < 30000; waited += 10) ::Sleep(10);
         mutex.Release();
     });
-    ::Sleep(50);
+    ASSERT_EQ(::WaitForSingleObject(held.get(), 30000), WAIT_OBJECT_0);
     EXPECT_FALSE(mutex.Wait(0, WaitTimeoutResult));
     EXPECT_TRUE(mutex.Wait(WaitInfinite, WaitWarnDeadlock | WaitWarnAbandoned));
     mutex.Release();

@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "FileTestSupport.h"
 #include "cm/Objects/Errors.h"
+#include "cm/Objects/Strings.h"
 
 namespace cm {
 namespace {
@@ -333,6 +335,35 @@ TEST_F(MappedFileStreamTest, ViewCacheFailuresCarryTheirLines) {
     EXPECT_EQ(cache.RoundUp(0), 0);
     EXPECT_EQ(cache.RoundUp(1), 262144);
     EXPECT_EQ(cache.RoundUp(262144), 262144);
+}
+
+// The mapping routines name the handle they were given whole: all of its pointer-sized value (8
+// hex digits on x86, 16 on x64), never a 32-bit cut of it. INVALID_HANDLE_VALUE has every bit set.
+TEST_F(MappedFileStreamTest, MappingFailuresNameTheWholeHandle) {
+    const std::string allBits =
+        HexDigits(reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE), static_cast<int>(2 * sizeof(void*)));
+    const struct {
+        const char* Name;
+        std::function<void()> Call;
+        std::string Message;
+    } cases[] = {
+        // A mapping backed by the paging file needs a size.
+        {"CreateFileMappingChecked", [] { CreateFileMappingChecked(INVALID_HANDLE_VALUE, PAGE_READWRITE, 0); },
+         "Failed to create file mapping for handle 0x" + allBits + " (0 bytes)"},
+        // The handle is the current process, not a mapping object.
+        {"MapViewChecked", [] { MapViewChecked(INVALID_HANDLE_VALUE, FILE_MAP_READ, 0, 4096); },
+         "Failed to map view of file mapping 0x0" + allBits + " at position 0:0 (4096 bytes)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        try {
+            c.Call();
+            ADD_FAILURE() << "no failure";
+        } catch (const EWin32Error& e) {
+            EXPECT_EQ(e.message().substr(0, e.message().find(": ")), c.Message);
+            EXPECT_NE(e.ErrorCode, 0u);
+        }
+    }
 }
 
 // ---- Whole-file mapping ----

@@ -221,6 +221,10 @@ public:
 constexpr UINT RaiseMessage = WM_USER + 1;
 constexpr UINT AbortMessage = WM_USER + 2;
 constexpr UINT PlainMessage = WM_USER + 3;
+// Its dispatch waits until HoldRelease is set (at most 30 s), so that messages posted meanwhile
+// are queued before the loop goes on.
+constexpr UINT HoldMessage = WM_USER + 4;
+HANDLE HoldRelease = nullptr;
 constexpr const char* LoopWindowClass = "ThreadPoolTestWindow";
 
 thread_local std::vector<UINT>* DispatchedMessages = nullptr;
@@ -231,6 +235,7 @@ LRESULT CALLBACK LoopWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (message == WM_DEVICECHANGE && DispatchedMessages) DispatchedMessages->push_back(message);
         if (message == RaiseMessage) throw Exception("Handler failed");
         if (message == AbortMessage) throw EAbort("");
+        if (message == HoldMessage && HoldRelease) ::WaitForSingleObject(HoldRelease, 30000);
         return ::DefWindowProcA(window, message, wParam, lParam);
     });
 }
@@ -307,10 +312,12 @@ TEST(MessageLoop, DispatchErrorsAreLoggedAndRaisedAgainOnlyWhenAsked) {
         // Both failing dispatches still got their "Done" event.
         EXPECT_EQ(run.Events.Events.size(), 6u);
         const std::string text = log.NewText();
+        // The window and the parameters are pointer-sized and print whole: -1 fills all the digits.
+        constexpr int pointerDigits = static_cast<int>(2 * sizeof(void*));
         const std::string expected = "Message Dispatch Error\r\n    hWnd   = 0x" +
-                                     HexDigits(reinterpret_cast<uintptr_t>(run.Window), 8) +
-                                     "\r\n    msg    = 0x00000401\r\n    wParam = 0x0000002A\r\n"
-                                     "    lParam = 0xFFFFFFFF\r\nHandler failed\r\n";
+                                     HexDigits(reinterpret_cast<uintptr_t>(run.Window), pointerDigits) +
+                                     "\r\n    msg    = 0x00000401\r\n    wParam = 0x" + HexDigits(0x2A, pointerDigits) +
+                                     "\r\n    lParam = 0x" + std::string(pointerDigits, 'F') + "\r\nHandler failed\r\n";
         EXPECT_NE(text.find(expected), std::string::npos) << text;
         EXPECT_EQ(text.find("msg    = 0x00000402"), std::string::npos) << text;
     }
@@ -318,12 +325,19 @@ TEST(MessageLoop, DispatchErrorsAreLoggedAndRaisedAgainOnlyWhenAsked) {
         SCOPED_TRACE("re-raise: the loop ends and the thread reports the error");
         LogTail log;
         LoopRun run;
+        UniqueHandle release(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        HoldRelease = release.get();
         RunLoop(run, MessageLoopReraise, [&](HWND window) {
+            // The loop is held in its first dispatch until the message after the failing one is
+            // queued: it cannot end, and take its window with it, between the two posts.
+            PostMessageGuarded(window, HoldMessage, 0, 0);
             PostMessageGuarded(window, RaiseMessage, 0, 0);
             PostMessageGuarded(window, PlainMessage, 0, 0);
+            ::SetEvent(release.get());
         });
+        HoldRelease = nullptr;
         EXPECT_EQ(run.ExitCode, static_cast<int32_t>(ThreadErrorExitCode));
-        EXPECT_EQ(run.Dispatched, std::vector<UINT>{RaiseMessage});
+        EXPECT_EQ(run.Dispatched, (std::vector<UINT>{HoldMessage, RaiseMessage}));
         const std::string text = log.NewText();
         EXPECT_LT(text.find("Message Dispatch Error"), text.find("Thread Error")) << text;
     }
