@@ -166,7 +166,8 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
     cm::CheckSystemCall(out.valid(), "Cannot create the standard output file");
     cm::StdHandleTriple std{out.get(), GetStdHandle(STD_INPUT_HANDLE), out.get()};
 
-    uint32_t flags = cm::InheritHandles | (options.PrecreateTempDirectory ? uint32_t{cm::Suspended} : 0u);
+    const bool suspended = options.PrecreateTempDirectory || options.BeforeStart;
+    uint32_t flags = cm::InheritHandles | (suspended ? uint32_t{cm::Suspended} : 0u);
     PROCESS_INFORMATION pi = {};
     cm::RunProcess(cm::QuoteString(exe) + (options.Arguments.empty() ? "" : " " + options.Arguments), false, flags,
                    {}, &pi, nullptr, &std);
@@ -184,8 +185,9 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
         fixture::WriteWholeFile(result.TempDirectory + "version.dll", "planted");
         cm::ForceDirectoryPath(result.TempDirectory + "planted");
         fixture::WriteWholeFile(result.TempDirectory + "planted\\x.txt", "planted");
-        ResumeThread(thread.get());
     }
+    if (options.BeforeStart) options.BeforeStart(result.TempDirectory);
+    if (suspended) ResumeThread(thread.get());
     if (options.WhileRunning)
         options.WhileRunning(result);
     if (options.ExpectMessageBox)

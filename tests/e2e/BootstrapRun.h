@@ -41,6 +41,9 @@ struct RunOptions {
     bool PrecreateTempDirectory = false;  // make the temporary directory (with planted files) first
     bool ExpectMessageBox = false;    // read and dismiss the bootstrap's message box
     DWORD TimeoutMs = 60000;
+    // Called with the run's temporary directory (trailing backslash) while the bootstrap is
+    // created but not yet running, after the planted files of PrecreateTempDirectory.
+    std::function<void(const std::string& tempDirectory)> BeforeStart;
     // Called once the bootstrap runs (temporary directory and process id known), before the
     // wait for its end.
     std::function<void(const RunResult&)> WhileRunning;

@@ -5,8 +5,12 @@
 #include "e2e/BootstrapRun.h"
 #include "helpers/BootstrapFixture.h"
 #include "helpers/PackageBuilder.h"
+#include "support/DirectoryLink.h"
 
 #include <commctrl.h>
+
+#include <algorithm>
+#include <sstream>
 
 namespace e2e {
 namespace {
@@ -117,6 +121,63 @@ TEST_F(BootstrapE2E, ReusesAnExistingTemporaryDirectoryEmptiedFirst) {
 
 // A package with product information: its caption is passed last and unquoted, info.dat gets the
 // package date, and a later fatal error shows the caption.
+// The same, seen by the decoder: what was planted is gone before it starts (a library there would
+// be loaded by it with the bootstrap's rights); it finds only what the bootstrap wrote for it.
+TEST_F(BootstrapE2E, PlantedFilesAreGoneBeforeTheDecoderStarts) {
+    const std::string heldDecoder = fixture::ReadWholeFile(TestBinDirectory() + "held_decoder.exe");
+    const BootstrapResources held{Package, MetadataRecord(static_cast<int32_t>(SetupImage.size()), true), heldDecoder};
+    const std::string seenPath = WorkDirectory() + "decoder-saw.txt";
+    DeleteFileA(seenPath.c_str());
+    SetEnvironmentVariableA("CORVANE_HELD_DECODER_REPORT", seenPath.c_str());
+    RunOptions options("/exit=2", true);
+    options.WhileRunning = [&](const RunResult& run) {
+        for (int waited = 0; waited < 20000 && GetFileAttributesA(seenPath.c_str()) == INVALID_FILE_ATTRIBUTES;
+             waited += 20)
+            Sleep(20);
+        fixture::WriteWholeFile(run.TempDirectory + "go", "");
+    };
+    RunResult r = RunBootstrap(Make("planted", held, true), options);
+    SetEnvironmentVariableA("CORVANE_HELD_DECODER_REPORT", nullptr);
+    ASSERT_FALSE(r.TimedOut);
+    ASSERT_TRUE(r.SetupRan);
+    EXPECT_EQ(2, r.ExitCode);
+    std::vector<std::string> seen;
+    std::istringstream lines(fixture::ReadWholeFile(seenPath));
+    for (std::string line; std::getline(lines, line);) seen.push_back(line);
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ((std::vector<std::string>{"Setup.lzma", "lzma.exe"}), seen);
+    EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+}
+
+// A link planted at the directory's predictable name (a junction on Windows; under Wine, which
+// makes none, a host symbolic link that Wine reports as one): a fatal error before anything is
+// written, and nothing is deleted through it.
+TEST_F(BootstrapE2E, ALinkAtTheTemporaryDirectoryNameIsRefused) {
+    const std::string target = WorkDirectory() + "link-target";
+    cm::ForceDirectoryPath(target);
+    fixture::WriteWholeFile(target + "\\marker.txt", "precious");
+    std::string link;
+    bool planted = false;
+    RunOptions options;
+    options.BeforeStart = [&](const std::string& tempDirectory) {
+        link = cm::RemoveTrailingBackslash(tempDirectory);
+        planted = test::MakeDirectoryLink(link, target);
+    };
+    RunResult r = RunBootstrap(Make("link", Compressed(), true), options);
+    if (!link.empty()) test::RemoveDirectoryLink(link);
+    if (!planted) GTEST_SKIP() << "directory links are not created here";
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(6, r.ExitCode);
+    EXPECT_EQ("Please wait...Fatal Error: Cannot use directory '" + link + "': it is a link to another location\r\n",
+              r.StdOut);
+    EXPECT_FALSE(r.SetupRan);
+    std::vector<std::string> left;
+    cm::EnumerateFiles(target, cm::IncludeDirectories, "*",
+                       [&](void*, const cm::FileEnumEntry& entry) { left.push_back(entry.Name); });
+    EXPECT_EQ(std::vector<std::string>{"marker.txt"}, left);
+    EXPECT_EQ("precious", fixture::ReadWholeFile(target + "\\marker.txt"));
+}
+
 TEST_F(BootstrapE2E, ProductCaptionFromThePackage) {
     const int32_t exeSize = static_cast<int32_t>(SetupImage.size());
     std::string exe = Make("caption", {CaptionPackage, MetadataRecord(exeSize, false), std::nullopt});

@@ -84,21 +84,26 @@ TPrivateDirectoryAccess DefaultPrivateDirectoryAccess() {
 UniqueFileHandle OpenPrivateDirectory(const std::string& path, TPrivateDirectoryAccess access) {
     const std::string directory = RemoveTrailingBackslash(path);
     const DWORD attributes = ::GetFileAttributesA(directory.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (attributes == INVALID_FILE_ATTRIBUTES)
         CreateDirectoryWithAccess(directory, access);
-        return HoldDirectory(directory);
-    }
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) RaiseLink(directory);
+    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        RaiseLink(directory);
     UniqueFileHandle held = HoldDirectory(directory);
-    // Looked at again through the handle: the path may have been swapped before it was opened.
+    // Looked at again, through the handle and by the path, also for a directory just made: the
+    // path may have been swapped for a link before it was opened. (Some systems report a link
+    // opened through the handle as its target, but by the path as a link.)
     BY_HANDLE_FILE_INFORMATION information{};
     if (!::GetFileInformationByHandle(held.get(), &information))
         RaiseLastSystemError("Cannot open directory '%s'", {directory});
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) RaiseLink(directory);
+    const DWORD byPath = ::GetFileAttributesA(directory.c_str());
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        (byPath != INVALID_FILE_ATTRIBUTES && (byPath & FILE_ATTRIBUTE_REPARSE_POINT)))
+        RaiseLink(directory);
     if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         throw Exception(Format("Cannot use directory '%s': it is a file", {directory}));
 
-    // Whatever was left or planted here goes before anything of ours is written.
+    // Whatever was left or planted here (also in the moment between making and holding a new
+    // directory) goes before anything of ours is written.
     EnumerateFiles(directory, DeleteFound | IncludeDirectories | Recursive | IncludeDotNames, "*", nullptr);
     std::string remaining;
     EnumerateFiles(directory, IncludeDirectories | IncludeDotNames, "*", [&](void*, const FileEnumEntry& entry) {
