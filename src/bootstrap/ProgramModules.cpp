@@ -1,5 +1,7 @@
 #include "bootstrap/ProgramModules.h"
 
+#include "bootstrap/AppRemoteControl.h"
+#include "cm/NotifyQueue/NotifyQueue.h"
 #include "diagnostics/Logs.h"
 #include "packets/ProductInformation.h"
 #include "packets/SetupPackets.h"
@@ -19,6 +21,11 @@ constexpr cm::TModuleEntry Modules[] = {
     {"ProductInformation", cm::InitializeProductInformation, nullptr},
     // The log reads its "Level" under a key built from the product caption.
     {"Logs", InitializeLogsOfProduct, cm::FinalizeLogs},
+    // The main thread's notify queue comes after the log, so that it is freed before the log
+    // closes: the report of notifications still pending at shut-down must reach the log.
+    {"cm/NotifyQueue", cm::InitializeNotifyQueue, cm::FinalizeNotifyQueue},
+    // Its quit clock is made on the main thread's queue; its failure is logged.
+    {"AppRemoteControl", InitializeAppRemoteControl, FinalizeAppRemoteControl},
 };
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "cm/Objects/Strings.h"
 #include "cm/Objects/Sync.h"
 #include "cm/Objects/SystemWrappers.h"
+#include "cm/NotifyQueue/NotifyQueue.h"
 #include "cm/ThreadPool/ThreadPool.h"
 
 namespace cm {
@@ -246,6 +247,20 @@ void LogThreadErrorEntry(const std::string& message) noexcept {
 
 void LogDispatchWarning(const std::string& text) noexcept { LogWarning(text); }
 
+// The notify queues' reports: warnings, and the undelivered-notification report at shut-down.
+void LogNotifyTitled(const std::string& title, char fill, bool forced) noexcept {
+    try {
+        LogTitled(title, fill, forced ? TLogOptions{LogForced} : TLogOptions{0});
+    } catch (...) {
+    }
+}
+void LogNotifyWrite(const std::string& text, bool forced) noexcept {
+    try {
+        LogWrite(text, forced ? TLogOptions{LogForced} : TLogOptions{0});
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 void InitializeLogs(TProductCaptionSource productCaption) {
@@ -280,6 +295,7 @@ void InitializeLogs(TProductCaptionSource productCaption) {
         s.Initialised = true;
         SetWarningHook(&LogWarningWithTrace);
         SetThreadReportHooks({&LogThreadErrorEntry, &LogDispatchWarning});
+        SetNotifyLogHooks({&LogDispatchWarning, &LogNotifyTitled, &LogNotifyWrite});
     } catch (...) {
         return;  // the log stays silent
     }
@@ -306,6 +322,7 @@ void FinalizeLogs() {
     LogClose();
     if (GetWarningHook() == &LogWarningWithTrace) SetWarningHook(nullptr);
     if (ThreadReportHooks().ThreadError == &LogThreadErrorEntry) SetThreadReportHooks({});
+    if (NotifyLogHooks().Write == &LogNotifyWrite) SetNotifyLogHooks({});
     if (TThreadNames* names = s.ThreadNames.get()) {
         // Emptied under its lock rather than freed: a lookup may be running on another thread.
         TFastMutexLock lock(names->Lock);

@@ -351,6 +351,28 @@ TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {
     EXPECT_EQ(std::string::npos, text.find("Stopped")) << text;
 }
 
+// Two bootstraps of the same program started at once (the second while the first runs, so that it
+// finds the first one's remote-control markers and log mutex) both run to the end with their own
+// exit codes and clean up after themselves.
+TEST_F(BootstrapE2E, TwoBootstrapsStartedAtOnceBothRunToTheEnd) {
+    for (const bool console : {false, true}) {
+        SCOPED_TRACE(console ? "console build" : "GUI build");
+        const std::string exe = Make(console ? "twice_console" : "twice", Compressed(), console);
+        RunResult second;
+        RunOptions firstOptions{"/exit=3"};
+        firstOptions.WhileRunning = [&](const RunResult&) { second = RunBootstrap(exe, {"/exit=5"}); };
+        const RunResult first = RunBootstrap(exe, firstOptions);
+        for (const RunResult* r : {&first, static_cast<const RunResult*>(&second)}) {
+            ASSERT_FALSE(r->TimedOut);
+            EXPECT_TRUE(r->SetupRan) << r->StdOut;
+            EXPECT_FALSE(DirectoryExists(r->TempDirectory)) << r->TempDirectory;
+        }
+        EXPECT_EQ(first.ExitCode, 3);
+        EXPECT_EQ(second.ExitCode, 5);
+        EXPECT_NE(first.ProcessId, second.ProcessId);
+    }
+}
+
 // A hung process of the same program holds the log mutex for ever (a copy of log_writer named like
 // the bootstrap takes the mutex of that name): with logging on, the bootstrap gives up on its log
 // after the bounded wait and still starts its setup.

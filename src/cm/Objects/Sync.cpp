@@ -25,6 +25,9 @@ std::atomic<uint32_t> gDeadlockSlice{DeadlockWarningSliceMs};
 uintptr_t HandleValue(const void* handle) { return reinterpret_cast<uintptr_t>(handle); }
 
 struct TOpenSecurity {
+    // Room for the list header, one allowed entry and the everyone identifier (12 bytes).
+    alignas(DWORD) BYTE Acl[sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE]{};
+    alignas(DWORD) BYTE Everyone[SECURITY_MAX_SID_SIZE]{};
     SECURITY_DESCRIPTOR Descriptor{};
     SECURITY_ATTRIBUTES Attributes{};
     bool Valid = false;
@@ -36,9 +39,14 @@ TOpenSecurity& OpenSecurity() {
         TOpenSecurity s;
         if ((GetVersion() & VersionNonNtBit) != 0) return s;
         if (!InitializeSecurityDescriptor(&s.Descriptor, SECURITY_DESCRIPTOR_REVISION)) return s;
-        // A present but null access list grants every access to everyone; an empty (non-null)
-        // list would grant none.
-        if (!SetSecurityDescriptorDacl(&s.Descriptor, TRUE, nullptr, FALSE)) return s;
+        // Everyone may use the object, nobody may change its access list or owner through this
+        // list. (A null list would grant every access to everyone; an empty one would grant none.)
+        DWORD sidSize = sizeof s.Everyone;
+        if (!CreateWellKnownSid(WinWorldSid, nullptr, s.Everyone, &sidSize)) return s;
+        auto* acl = reinterpret_cast<PACL>(s.Acl);
+        if (!InitializeAcl(acl, sizeof s.Acl, ACL_REVISION)) return s;
+        if (!AddAccessAllowedAce(acl, ACL_REVISION, OpenObjectAccess, s.Everyone)) return s;
+        if (!SetSecurityDescriptorDacl(&s.Descriptor, TRUE, acl, FALSE)) return s;
         s.Attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
         s.Attributes.lpSecurityDescriptor = &s.Descriptor;
         s.Attributes.bInheritHandle = FALSE;
@@ -160,8 +168,12 @@ void PostMessageGuarded(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 // ---- TWinEvent ----
 
 TWinEvent::TWinEvent(SECURITY_ATTRIBUTES* security, const std::string& name, bool manualReset, bool initialState) {
-    Handle = CreateEventA(security, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE,
-                          name.empty() ? nullptr : name.c_str());
+    if (name.empty()) {
+        Handle = CreateEventA(security, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, nullptr);
+    } else {
+        const DWORD flags = (manualReset ? CREATE_EVENT_MANUAL_RESET : 0) | (initialState ? CREATE_EVENT_INITIAL_SET : 0);
+        Handle = CreateEventExA(security, name.c_str(), flags, OpenObjectAccess);
+    }
     if (Handle == nullptr) {
         if (name.empty()) RaiseLastSystemError("Failed to create event object");
         RaiseLastSystemError("Failed to create event object: '%s'", {name});
@@ -192,7 +204,8 @@ bool TWinEvent::Wait(int32_t timeoutMs) {
 // ---- TWinMutex ----
 
 TWinMutex::TWinMutex(SECURITY_ATTRIBUTES* security, const std::string& name) {
-    Handle = CreateMutexA(security, FALSE, name.empty() ? nullptr : name.c_str());
+    Handle = name.empty() ? CreateMutexA(security, FALSE, nullptr)
+                          : CreateMutexExA(security, name.c_str(), 0, OpenObjectAccess);
     if (Handle == nullptr) {
         if (name.empty()) RaiseLastSystemError("Failed to create mutex object");
         RaiseLastSystemError("Failed to create mutex object: '%s'", {name});

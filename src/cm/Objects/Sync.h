@@ -34,9 +34,16 @@ std::string GlobalName(const std::string& name);
 // The same rule for an explicit major version.
 std::string GlobalName(const std::string& name, uint32_t majorVersion);
 
-// Security attributes (length 12, not inherited) whose descriptor (revision 1) carries a present
-// null access list, so that processes of other users and sessions may open the object. Made once
-// per process on first use and kept until the process ends; nullptr when it cannot be made.
+// What the open security attributes grant everyone: waiting (synchronise), setting, resetting,
+// releasing and querying the object's state (modify and query state, 0x0003) and reading its
+// access list. Neither the access list, the owner nor the object's deletion: a null access list
+// would let any user of the machine take the product's named objects over.
+constexpr DWORD OpenObjectAccess = SYNCHRONIZE | READ_CONTROL | 0x0003;
+
+// Security attributes (not inherited) whose descriptor (revision 1) carries an access list with
+// one entry granting everyone OpenObjectAccess, so that processes of other users and sessions may
+// open the object. Made once per process on first use and kept until the process ends; nullptr
+// when it cannot be made.
 SECURITY_ATTRIBUTES* OpenSecurityAttributes();
 // The descriptor of those attributes alone; nullptr when it cannot be made.
 PSECURITY_DESCRIPTOR OpenSecurityDescriptor();
@@ -97,7 +104,9 @@ void PostMessageGuarded(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 // ---- Wrappers ----
 
-// A Win32 event. The handle is closed on destruction when OwnsHandle is true.
+// A Win32 event. The handle is closed on destruction when OwnsHandle is true. A named event is
+// created or opened asking for OpenObjectAccess only (all its operations need), so that an event
+// made by another process under the open security attributes can be opened.
 class TWinEvent : public TObject {
 public:
     // security may be nullptr; an empty name makes an unnamed event.
@@ -122,6 +131,7 @@ public:
 };
 
 // A Win32 mutex, created not owned. The handle is closed on destruction when OwnsHandle is true.
+// A named mutex is created or opened asking for OpenObjectAccess only, as a named event.
 class TWinMutex : public TObject {
 public:
     // security may be nullptr; an empty name makes an unnamed mutex.

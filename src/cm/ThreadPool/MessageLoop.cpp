@@ -54,13 +54,6 @@ std::string ExceptionClassName(const std::exception& e) {
     return colon == std::string::npos ? name : name.substr(colon + 2);
 }
 
-bool IsConsoleProgram() {
-    const auto* base = reinterpret_cast<const BYTE*>(::GetModuleHandleA(nullptr));
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
-}
-
 // A C++ throw carries no faulting address; the window procedure that raised is the code the
 // report points at (the loop itself for a message without a window).
 const void* FaultAddress(HWND window) {
@@ -103,6 +96,13 @@ void HandleDispatchError(const MSG& msg, uint32_t options) {
 }
 
 }  // namespace
+
+bool IsConsoleProgram() {
+    const auto* base = reinterpret_cast<const BYTE*>(::GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
 
 std::string DispatchErrorText(const std::exception& e, const void* faultAddress) {
     HMODULE module = nullptr;

@@ -141,6 +141,10 @@ enum TMessageLoopOption : uint32_t {
 // cannot deliver messages.
 void MessageLoop(uint32_t options, TEventLog* eventLog = nullptr);
 
+// True when the running executable's header names the console subsystem (read from the image in
+// memory).
+bool IsConsoleProgram();
+
 // "Exception <class> in module <file name> at <offset in the module>.\n<message>", with a full
 // stop added to a message that does not end with one: the text a shown dispatch error has. A C++
 // throw carries no faulting address; the loop passes the raising window's procedure.

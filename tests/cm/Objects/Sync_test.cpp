@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -314,7 +316,23 @@ TEST_F(SyncTest, GlobalNameDependsOnTheSystemVersion) {
     EXPECT_EQ(GlobalName("Obj"), "Global\\Obj");  // every supported system has sessions
 }
 
-TEST_F(SyncTest, OpenSecurityGrantsEveryone) {
+// The one entry of an access list: everyone, allowed OpenObjectAccess and nothing else.
+void ExpectEveryoneMayOnlyUse(PACL acl) {
+    ASSERT_NE(acl, nullptr);  // a null list would grant every access, the access list included
+    ASSERT_EQ(acl->AceCount, 1);
+    void* entry = nullptr;
+    ASSERT_TRUE(::GetAce(acl, 0, &entry));
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(allowed->Mask, OpenObjectAccess);
+    EXPECT_EQ(allowed->Mask & (WRITE_DAC | WRITE_OWNER | DELETE), 0u);
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof everyone;
+    ASSERT_TRUE(::CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size));
+    EXPECT_TRUE(::EqualSid(const_cast<DWORD*>(&allowed->SidStart), everyone));
+}
+
+TEST_F(SyncTest, OpenSecurityLetsEveryoneUseButNotTakeOverTheObject) {
     SECURITY_ATTRIBUTES* attributes = OpenSecurityAttributes();
     ASSERT_NE(attributes, nullptr);
     EXPECT_EQ(attributes, OpenSecurityAttributes());  // made once
@@ -322,11 +340,36 @@ TEST_F(SyncTest, OpenSecurityGrantsEveryone) {
     EXPECT_FALSE(attributes->bInheritHandle);
     EXPECT_EQ(attributes->lpSecurityDescriptor, OpenSecurityDescriptor());
     BOOL present = FALSE, defaulted = TRUE;
-    PACL acl = reinterpret_cast<PACL>(1);
+    PACL acl = nullptr;
     ASSERT_TRUE(::GetSecurityDescriptorDacl(OpenSecurityDescriptor(), &present, &acl, &defaulted));
     EXPECT_TRUE(present);
-    EXPECT_EQ(acl, nullptr);
     EXPECT_FALSE(defaulted);
+    ExpectEveryoneMayOnlyUse(acl);
+
+    // The list as the system keeps it on named objects made with it, read back through the
+    // handles the wrappers hold; those handles carry no right to change it.
+    const std::string name = "corvane_sync_open_" + std::to_string(::GetCurrentProcessId());
+    TWinMutex mutex(attributes, name + "_mutex");
+    TWinEvent event(attributes, name + "_event", true, false);
+    TWinMutex mutexAgain(attributes, name + "_mutex");  // a peer opens it with the rights it grants
+    EXPECT_TRUE(mutexAgain.AlreadyExisted);
+    for (HANDLE handle : {mutex.Handle, event.Handle, mutexAgain.Handle}) {
+        PACL objectAcl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_EQ(::GetSecurityInfo(handle, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &objectAcl,
+                                    nullptr, &descriptor),
+                  static_cast<DWORD>(ERROR_SUCCESS));
+        ExpectEveryoneMayOnlyUse(objectAcl);
+        ::LocalFree(descriptor);
+        EXPECT_NE(::SetSecurityInfo(handle, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                    nullptr),
+                  static_cast<DWORD>(ERROR_SUCCESS));
+    }
+    event.Signal();
+    EXPECT_TRUE(event.Wait(0));
+    event.Reset();
+    EXPECT_TRUE(mutexAgain.Wait(0, 0));
+    mutexAgain.Release();
 }
 
 TEST_F(SyncTest, PostMessageGuardedPostsOrNamesTheFailure) {
