@@ -1,5 +1,6 @@
-// Test and demo support: makes bootstrap executables with payload resources, by copying a
-// bootstrap without payload and adding the resources through the system's resource updater.
+// Test support: makes bootstrap executables with any payload resources (broken ones included), by
+// copying a bootstrap without payload with the resources added through the project's resource
+// writer. Well-formed bootstraps are made by corvane-pack.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@ struct BootstrapResources {
     std::optional<std::string> Payload;   // RCDATA 1000
     std::optional<std::string> Metadata;  // RCDATA 1001 (raw bytes)
     std::optional<std::string> Decoder;   // RCDATA 1002
+    std::optional<std::string> Integrity; // RCDATA 1003
 };
 
 // The 5-byte metadata record: ExeSize (int32 LE) + Compressed (uint8).

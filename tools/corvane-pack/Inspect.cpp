@@ -33,6 +33,7 @@ struct TFileView {
 struct TReport {
     std::string Architecture = "unknown", Format, Subsystem;
     std::vector<const cm::TResourceEntry*> Resources;
+    std::vector<uint64_t> Offsets;  // of each resource's bytes in the file
     cm::TResourceTable Table;
     bool HasMetadata = false;
     bootstrap::SetupMetadata Metadata;
@@ -127,7 +128,11 @@ TReport Analyse(const fs::path& path) {
         r.Problems.push_back(FirstLine(e.what()));
         return r;
     }
-    for (const cm::TResourceEntry& e : r.Table.Entries()) r.Resources.push_back(&e);
+    for (const cm::TResourceEntry& e : r.Table.Entries()) {
+        r.Resources.push_back(&e);
+        const uint8_t* at = e.Data().empty() ? nullptr : explorer->AddressOf(e.Rva, static_cast<uint32_t>(e.Data().size()));
+        r.Offsets.push_back(at ? static_cast<uint64_t>(at - explorer->ImageStart()) : 0);
+    }
     auto rc = [&](int id) { return r.Table.Find(cm::ResourceTypeRcData, static_cast<uint16_t>(id)); };
     const cm::TResourceEntry* payload = rc(bootstrap::ResPayload);
     const cm::TResourceEntry* metadata = rc(bootstrap::ResMetadata);
@@ -222,7 +227,7 @@ int InspectBootstrap(const fs::path& path, bool json) {
         for (size_t i = 0; i < r.Resources.size(); ++i) {
             const cm::TResourceEntry& e = *r.Resources[i];
             o += std::string(i ? "," : "") + "\n    {\"type\": " + Json(IdText(e.Type, true)) + ", \"name\": " + Json(e.Name.Text()) +
-                 ", \"language\": " + std::to_string(e.Language) + ", \"size\": " + std::to_string(e.Data().size()) + "}";
+                 ", \"language\": " + std::to_string(e.Language) + ", \"size\": " + std::to_string(e.Data().size()) + ", \"offset\": " + std::to_string(r.Offsets[i]) + "}";
         }
         o += "\n  ],\n  \"metadata\": ";
         o += r.HasMetadata ? "{\"exeSize\": " + std::to_string(r.Metadata.ExeSize) + ", \"compressed\": " + (r.Metadata.Compressed ? "true" : "false") + "}" : "null";

@@ -254,11 +254,19 @@ void BuildBootstrap(const TBuildOptions& options) {
         throw EPackError("--date-from-epoch: SOURCE_DATE_EPOCH is not set");
     }
 
+    // The output's place must take a file before the work starts.
+    TPendingFile output(options.Output);
+    try {
+        TStdFileStream probe(output.TempPath(), true);
+        probe.Close();
+    } catch (const EPackError&) {
+        throw EPackError("cannot create " + Quoted(options.Output) + ": " + std::strerror(errno));
+    }
+
     // The package: product information first, the files, the setup image at the tail. One copy
     // of the product is held (in the packet) while the packet engine writes it to a file beside
     // the output; then the packet goes before the payload is made from that file.
-    TPendingFile output(options.Output);
-    TPendingFile packageFile(options.Output, ".pak-part");
+    TPendingFile packageFile(options.PackageOut ? *options.PackageOut : options.Output, ".pak-part");
     uint64_t packageSize = 0;
     {
         cm::TSetupPacket package;
@@ -325,6 +333,7 @@ void BuildBootstrap(const TBuildOptions& options) {
         throw EPackError("cannot pack stub " + Quoted(stubPath) + ": " + e.what());
     }
     output.Commit();
+    if (options.PackageOut) packageFile.Commit();
 
     if (options.Progress != TProgressMode::Quiet)
         std::printf("corvane-pack: wrote %s (%llu bytes, %s): %zu files, package %llu bytes, payload %llu bytes %s\n",

@@ -35,6 +35,7 @@ struct TBuildOptions {
     bool Console = false;               // the console bootstrap instead of the GUI one
     std::optional<std::filesystem::path> StubDir;
     std::filesystem::path Output = "CorvaneSetup.exe";
+    std::optional<std::filesystem::path> PackageOut;  // also keep the package (Setup.pak) there
     TProgressMode Progress = TProgressMode::Lines;
 };
 

@@ -42,6 +42,7 @@ const char* const Help =
     "  --console          pack the console bootstrap instead of the GUI one\n"
     "  --stored           store the package without compressing it\n"
     "  -o, --output FILE  the bootstrap to write (default CorvaneSetup.exe)\n"
+    "  --package-out FILE also keep the package (Setup.pak, before coding) as FILE\n"
     "  -q, --quiet        print nothing but errors\n"
     "inspect: prints the stub's architecture and subsystem, the resources, the metadata, the\n"
     "integrity record, the package's files and product information (--json: as JSON).\n"
@@ -88,6 +89,7 @@ int Build(const std::vector<std::string>& args) {
         else if (a == "--console") o.Console = true;
         else if (a == "--stored") o.Stored = true;
         else if (a == "-o" || a == "--output") o.Output = value();
+        else if (a == "--package-out") o.PackageOut = value();
         else if (a == "-q" || a == "--quiet") quiet = true;
         else Usage("unknown option '" + a + "'");
     }

@@ -81,8 +81,10 @@ public:
                 const uint32_t dataSize = PeRead32(data + 4);
                 const uint8_t* bytes = dataSize == 0 ? nullptr : FExplorer.AddressOf(PeRead32(data), dataSize);
                 if (dataSize != 0 && !bytes) Bad();
-                table.Set(path.Type, path.Name, path.Language, std::string(reinterpret_cast<const char*>(bytes), dataSize))
-                    .CodePage = PeRead32(data + 8);
+                TResourceEntry& e = table.Set(path.Type, path.Name, path.Language,
+                                              std::string(reinterpret_cast<const char*>(bytes), dataSize));
+                e.CodePage = PeRead32(data + 8);
+                e.Rva = PeRead32(data);
             }
         }
     }
@@ -260,6 +262,7 @@ TResourceEntry& TResourceTable::Slot(const TResourceId& type, const TResourceId&
 TResourceEntry& TResourceTable::Set(const TResourceId& type, const TResourceId& name, uint16_t language, std::string bytes) {
     TResourceEntry& e = Slot(type, name, language);
     e.Owned = std::move(bytes);
+    e.Rva = 0;
     e.View = {};
     e.IsView = false;
     return e;
@@ -268,6 +271,7 @@ TResourceEntry& TResourceTable::Set(const TResourceId& type, const TResourceId& 
 TResourceEntry& TResourceTable::SetView(const TResourceId& type, const TResourceId& name, uint16_t language, std::string_view bytes) {
     TResourceEntry& e = Slot(type, name, language);
     e.Owned.clear();
+    e.Rva = 0;
     e.View = bytes;
     e.IsView = true;
     return e;

@@ -55,6 +55,7 @@ struct TResourceEntry {
     TResourceId Name;
     uint16_t Language = ResourceLanguageNeutral;
     uint32_t CodePage = 0;
+    uint32_t Rva = 0;  // where ReadResources found the bytes in the image (0 for entries set later)
     // The bytes: owned, or a view of memory the caller keeps alive (a large payload is not copied).
     std::string Owned;
     std::string_view View;
