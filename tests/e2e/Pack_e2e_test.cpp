@@ -3,6 +3,10 @@
 // is refused before anything is written.
 #include <gtest/gtest.h>
 
+#include "cm/Objects/WinApi.h"
+
+#include <imagehlp.h>
+
 #include "cm/ModuleExp/ModuleExp.h"
 #include "cm/ModuleExp/ResourceSection.h"
 #include "cm/Objects.h"
@@ -57,6 +61,9 @@ protected:
         return it == r.Report.end() ? std::string("<missing>") : it->second;
     }
 
+    // A directory as an argument: quoted, without its trailing backslash (which would escape the quote).
+    static std::string Dir(const std::string& path) { return cm::QuoteString(path.substr(0, path.size() - 1)); }
+
     static inline std::string Packer, Setup, Product, Many;
 };
 
@@ -68,10 +75,10 @@ TEST_F(PackE2E, SetupRunsWithItsCommandLineAndProductInformation) {
         std::string options;
     };
     const Case cases[] = {
-        {"coded", "--files " + cm::QuoteString(Product)},
-        {"stored", "--stored --files " + cm::QuoteString(Product)},
-        {"300-files", "--files " + cm::QuoteString(Many)},
-        {"console", "--console --files " + cm::QuoteString(Product)},
+        {"coded", "--files " + Dir(Product)},
+        {"stored", "--stored --files " + Dir(Product)},
+        {"300-files", "--files " + Dir(Many)},
+        {"console", "--console --files " + Dir(Product)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -104,7 +111,7 @@ std::string SystemResource(const std::string& exe, LPCSTR type, int id) {
 // Packing keeps the stub's icon, manifest and version information, read back through the system.
 TEST_F(PackE2E, StubResourcesSurvivePacking) {
     const std::string stub = cm::CombinePath(TestBinDirectory(), "..\\bin\\bootstrap.exe");
-    const std::string packed = Pack("resources", "--files " + cm::QuoteString(Product));
+    const std::string packed = Pack("resources", "--files " + Dir(Product));
     struct Case {
         const char* name;
         LPCSTR type;
@@ -138,7 +145,7 @@ size_t PayloadOffset(const std::string& image) {
 // its temporary directory are still there (emptying it is its first write), no setup runs, and the
 // exit code is 6. Without the integrity record the same bootstrap goes on (and the decoder fails).
 TEST_F(PackE2E, DamagedPayloadIsRefusedBeforeAnythingIsWritten) {
-    const std::string good = fixture::ReadWholeFile(Pack("good", "--console --files " + cm::QuoteString(Product)));
+    const std::string good = fixture::ReadWholeFile(Pack("good", "--console --files " + Dir(Product)));
     const size_t payload = PayloadOffset(good);
     ASSERT_NE(0u, payload);
     struct Case {
@@ -162,7 +169,7 @@ TEST_F(PackE2E, DamagedPayloadIsRefusedBeforeAnythingIsWritten) {
     }
 
     // The GUI build shows the same message in its box.
-    std::string damaged = fixture::ReadWholeFile(Pack("good-gui", "--files " + cm::QuoteString(Product)));
+    std::string damaged = fixture::ReadWholeFile(Pack("good-gui", "--files " + Dir(Product)));
     damaged[PayloadOffset(damaged) + 100] ^= 1;
     fixture::WriteWholeFile(WorkDirectory() + "damaged-gui.exe", damaged);
     RunOptions options;

@@ -28,7 +28,6 @@ void MakeBootstrap(const std::string& source, const std::string& target, const B
     add(1000, resources.Payload);
     add(1001, resources.Metadata);
     add(1002, resources.Decoder);
-    add(1003, resources.Integrity);
     WriteWholeFile(target, cm::RebuildResourceSection(*explorer, table).Bytes());
 }
 

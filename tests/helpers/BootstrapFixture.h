@@ -13,7 +13,6 @@ struct BootstrapResources {
     std::optional<std::string> Payload;   // RCDATA 1000
     std::optional<std::string> Metadata;  // RCDATA 1001 (raw bytes)
     std::optional<std::string> Decoder;   // RCDATA 1002
-    std::optional<std::string> Integrity; // RCDATA 1003
 };
 
 // The 5-byte metadata record: ExeSize (int32 LE) + Compressed (uint8).
