@@ -40,7 +40,10 @@ constexpr uint32_t FileHeaderMachineField = 0;
 constexpr uint32_t FileHeaderCharacteristicsField = 18;
 // Longest relative path of a packed file: what fits MAX_PATH below a short installation directory.
 constexpr size_t MaxPackedNameLength = 200;
-constexpr const char* ProductInfoDefaults[] = {"31104", "31105", "31106"};
+// The product's default service ports, as a new product information file has them.
+constexpr int32_t DefaultPortCoordinatorService = 31104;
+constexpr int32_t DefaultPortAgentService = 31105;
+constexpr int32_t DefaultPortAgentHelper = 31106;
 
 const char* ArchName(TArch arch) { return arch == TArch::X86 ? "x86" : "x64"; }
 
@@ -141,9 +144,9 @@ std::string ProductInformation(const TBuildOptions& options, std::string& captio
                              std::string(e.what()).substr(0, std::string(e.what()).find('\r')));
         }
     } else {
-        info.DefaultPortCoordinatorService = std::atoi(ProductInfoDefaults[0]);
-        info.DefaultPortAgentService = std::atoi(ProductInfoDefaults[1]);
-        info.DefaultPortAgentHelper = std::atoi(ProductInfoDefaults[2]);
+        info.DefaultPortCoordinatorService = DefaultPortCoordinatorService;
+        info.DefaultPortAgentService = DefaultPortAgentService;
+        info.DefaultPortAgentHelper = DefaultPortAgentHelper;
     }
     if (options.Caption) info.ProductCaption = *options.Caption;
     caption = info.ProductCaption;

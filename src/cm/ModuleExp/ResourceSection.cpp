@@ -498,8 +498,7 @@ TPEImageWithResources RebuildResourceSection(const TModuleExplorer& explorer, co
     Put32(rsrcHeader, SecRawPointer, static_cast<uint32_t>(rsrcRaw));
     const std::string sections = rsrcHeader + moved;
     std::memcpy(&head[static_cast<size_t>(tableOffset + uint64_t{insertAt} * SectionHeaderSize)], sections.data(), sections.size());
-    // A removed trailing header (none here: the count only grows) would leave stale bytes; the
-    // bytes of a new header were zero padding of the headers.
+    // (A new header takes bytes of the headers' padding, inside the size of headers as checked above.)
 
     const uint64_t fileHeaderOffset = static_cast<uint64_t>(explorer.FileHeader() - image);
     const uint64_t optionalOffset = static_cast<uint64_t>(format.OptionalHeader() - image);
