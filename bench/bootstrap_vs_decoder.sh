@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The bootstrap's whole run against the decoder alone on the same payload, side by side in one
-# run under one wineserver. Builds (once, cached in build/bench) an ~80 MB package of ~200 files
-# of mixed text and binary (product information first) with a setup at its tail that exits at once, LZMA-codes it and packs
-# a bootstrap. Measures the x86 build where this machine can execute 32-bit programs, else x64.
+# run under one wineserver. Builds (once, cached in build/bench) a product of ~200 files of mixed
+# text and binary, ~80 MB, with a setup that exits at once, and packs it with corvane-pack (the
+# decoder's input is the same package coded by the lzma tool: the same bytes as the payload).
+# With logging on for one more run, the bootstrap's integrity check's share of its whole run is
+# taken from its phase times. Measures the x86 build where this machine can execute 32-bit programs, else x64.
 # Prints: BENCH bootstrap_vs_decoder[<build>] <median ratio> 1.15
 #   bench/bootstrap_vs_decoder.sh [ROUNDS]     (default 5)
 set -euo pipefail
@@ -23,39 +25,19 @@ source "$root/cmake/wine-env.sh"
 mkdir -p "$dir"
 cd "$dir"
 
-# The package format changed once (the package is a packet stream now): rebuild older caches.
-if [ ! -f Setup.lzma ] || [ ! -f .packet-package ]; then
-  echo "making the package (once; coding takes a minute or two)..." >&2
-  rm -rf files && mkdir files
-  n=0; total=0
-  add() {  # file, budget: copies the file when it still fits the budget
-    local size; size=$(stat -c %s "$1")
-    if [ $((total + size)) -le "$2" ]; then
-      cp "$1" "files/$(printf %03d $n)_$(basename "$1")"; n=$((n + 1)); total=$((total + size))
-    fi
-  }
-  # Text: headers and documents (~25 MB); binary: shared libraries (~40 MB); incompressible:
-  # random bytes (~14 MB).
-  while IFS= read -r f; do add "$f" 25000000; done < <(find /usr/include /usr/share/doc -type f -size +20k \( -name '*.h' -o -name '*.txt' -o -name '*.html' \) | sort | head -110)
-  while IFS= read -r f; do add "$f" 65000000; done < <(find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +200k -size -3M | sort | head -70)
-  for i in $(seq 1 20); do
-    head -c 700000 /dev/urandom > "files/$(printf %03d $n)_random$i.bin"; n=$((n + 1)); total=$((total + 700000))
-  done
-  # Top up with library bytes to about 80 MB.
-  if [ "$total" -lt 80000000 ]; then
-    # (head ends the pipe early on purpose: the writers' broken pipe is not a failure)
-    { find /usr/lib/x86_64-linux-gnu -type f -name '*.a' | sort | xargs cat 2>/dev/null || true; } \
-      | head -c $((80000000 - total)) > "files/$(printf %03d $n)_tail.bin" || true
-  fi
-  cp "$w/tests/sample_setup.exe" Setup.exe
-  "$root/build/host/bin/mkpak" Setup.pak --exe Setup.exe --caption "Corvane Bench" --date 46000.5 --files files >/dev/null
+source "$root/bench/bench_product.sh"
+corvane_bench_product files
+cp "$w/tests/sample_setup.exe" Setup.exe
+# The bootstrap is packed again whenever the build has a newer one or packer: the files are what
+# is cached.
+# The build's own packer (the host's runs under the sanitizers), with the build's stubs.
+pack="$w/bin/corvane-pack.exe"
+arch=x86; [ "$build" = win32 ] || arch=x64
+if [ ! -f bench.exe ] || [ "$w/bin/bootstrap.exe" -nt bench.exe ] || [ "$w/bin/lzma.exe" -nt bench.exe ] || [ "$pack" -nt bench.exe ]; then
+  echo "packing (coding takes a minute or two)..." >&2
+  wine "$pack" build --quiet --setup Setup.exe --files files --caption "Corvane Bench" --date 46000.5 --arch "$arch" \
+    --package-out Setup.pak -o bench.exe
   "$root/build/host/bin/lzma" e Setup.pak Setup.lzma
-  touch .packet-package
-fi
-# The bootstrap is packed again whenever the build has a newer one: the package is what is cached.
-if [ ! -f bench.exe ] || [ "$w/bin/bootstrap.exe" -nt bench.exe ] || [ "$w/bin/lzma.exe" -nt bench.exe ]; then
-  cp "$w/tests/mkboot.exe" "$w/bin/lzma.exe" "$w/bin/bootstrap.exe" .
-  wine mkboot.exe bootstrap.exe bench.exe --exe-size "$(stat -c %s Setup.exe)" --lzma lzma.exe --compressed-payload Setup.lzma
 fi
 cp "$w/tests/launch.exe" "$w/bin/lzma.exe" .
 echo "package $(stat -c %s Setup.pak) bytes in $(ls files | wc -l) files, payload $(stat -c %s Setup.lzma) bytes" >&2
@@ -83,3 +65,18 @@ done
 rm -f out.pak
 median=$(printf '%s\n' "${ratios[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
 printf 'BENCH bootstrap_vs_decoder[%s] %.3f 1.15\n' "$build" "$median"
+
+# The integrity check's share of the bootstrap's whole run, from its phase times (one more run
+# with logging on: "Setup phases (ms): start-up A, dialog B, checked C, ...").
+key='HKLM\SOFTWARE\Tavrel\Corvane\Log'
+wine reg add "$key" /v Level /t REG_DWORD /d 1 /f /reg:32 </dev/null >/dev/null 2>&1
+rm -rf Logs
+wine launch.exe bench.exe </dev/null >/dev/null 2>launch.err
+wine reg delete "$key" /v Level /f /reg:32 </dev/null >/dev/null 2>&1
+phases=$(grep -a -h -o 'Setup phases (ms):.*' Logs/*.log 2>/dev/null | tail -n 1 | tr -d '\r')
+if [ -z "$phases" ]; then
+  echo "no phase times in the bootstrap's log" >&2; exit 1
+fi
+echo "$phases" >&2
+share=$(echo "${phases#*:}" | tr ',' '\n' | awk '{ v = $NF; total += v; if ($1 == "checked") c = v } END { if (total > 0) printf "%.4f", c / total; else print "nan" }')
+printf 'BENCH integrity_check_share[%s] %s 0.03\n' "$build" "$share"

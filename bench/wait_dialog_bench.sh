@@ -26,10 +26,14 @@ dir="$build/bench/dialog"
 mkdir -p "$dir"
 cd "$dir"
 cp "$build/tests/sample_setup.exe" Setup.exe
-"$root/build/host/bin/mkpak" Setup.pak --exe Setup.exe --caption "Corvane Bench" >/dev/null
-cp "$build/bin/bootstrap.exe" "$build/tests/held_decoder.exe" "$build/tests/mkboot.exe" .
-wine mkboot.exe bootstrap.exe bench_boot.exe --exe-size "$(stat -c %s Setup.exe)" --lzma held_decoder.exe \
-  --compressed-payload Setup.pak </dev/null >/dev/null 2>&1
+# The held decoder stands in for lzma.exe (the stub directory's decoder): the payload stays
+# undecoded while the dialog is up; the runs are stopped once the dialog has been seen.
+rm -rf stubs && mkdir stubs
+cp "$build/bin/bootstrap.exe" stubs/
+cp "$build/tests/held_decoder.exe" stubs/lzma.exe
+arch=x86; [ "$(cat "$build/corvane-arch")" = win32 ] || arch=x64
+"$root/build/host/bin/corvane-pack" build --quiet --setup Setup.exe --caption "Corvane Bench" --date 46000.5 \
+  --arch "$arch" --stub-dir stubs -o bench_boot.exe
 export CORVANE_SAMPLE_REPORT='Z:'"$(echo "$dir/report.txt" | tr / '\\')"
 
 watch() { wine "$build/bench/window_watch.exe" "$1" "$2" </dev/null 2>/dev/null | tr -d '\r' | tail -n 1; }

@@ -23,19 +23,18 @@ source "$root/cmake/wine-env.sh"
 mkdir -p "$demo"
 cd "$demo"
 
-# The sample product: a package of product information and a few files, followed by the setup
-# program at its tail.
+# The sample product: product information, a few files and the setup program.
 cp "$w/tests/sample_setup.exe" Setup.exe
 rm -rf files && mkdir files
 printf 'CORVANE SAMPLE PACKAGE\r\n' > files/readme.txt
 head -c 200000 /usr/share/common-licenses/GPL-3 > files/licence.txt 2>/dev/null || true
-exe_size=$("$root/build/host/bin/mkpak" Setup.pak --exe Setup.exe --caption "Corvane Demo" --date 46000.5 --files files)
-"$root/build/host/bin/lzma" e Setup.pak Setup.lzma
-echo "package: $(stat -c %s Setup.pak) bytes, compressed $(stat -c %s Setup.lzma) bytes, setup at its tail $exe_size bytes"
-
-cp "$w/bin/bootstrap.exe" "$w/bin/lzma.exe" "$w/tests/mkboot.exe" "$w/tests/launch.exe" .
-wine mkboot.exe bootstrap.exe CorvaneSetup.exe --exe-size "$exe_size" --lzma lzma.exe --compressed-payload Setup.lzma
+arch=x86; [ "$build" = win32 ] || arch=x64
+# The Linux packer, with the stub and lzma.exe of the build's tree (its default stub directory).
+"$root/build/host/bin/corvane-pack" build --setup Setup.exe --files files --caption "Corvane Demo" \
+  --date 46000.5 --arch "$arch" -o CorvaneSetup.exe
+"$root/build/host/bin/corvane-pack" verify CorvaneSetup.exe
 echo "packed: $demo/CorvaneSetup.exe ($(stat -c %s CorvaneSetup.exe) bytes)"
+cp "$w/tests/launch.exe" .
 
 args=("$@")
 [ ${#args[@]} -gt 0 ] || args=(/silent /exit=7)

@@ -12,7 +12,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 ccache
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-utils imagemagick bc
-  lzma-dev
+  lzma-dev libssl-dev osslsigncode xz-utils
 )
 
 missing=()

@@ -5,11 +5,7 @@
 
 namespace bootstrap {
 
-namespace {
-
-// The resource's bytes in the loaded image (valid while the module stays loaded), or an empty
-// view in each of the four failure cases (missing, size 0, not loadable, not lockable).
-std::string_view FindResourceBytes(HMODULE module, const char* name, const char* type) {
+std::string_view ResourceBytes(HMODULE module, const char* name, const char* type) {
     HRSRC info = FindResourceA(module, name, type);
     if (info == nullptr) return {};
     DWORD size = SizeofResource(module, info);
@@ -21,14 +17,12 @@ std::string_view FindResourceBytes(HMODULE module, const char* name, const char*
     return {static_cast<const char*>(data), size};
 }
 
-}  // namespace
-
 std::string LoadResourceString(HMODULE module, const char* name, const char* type) {
-    return std::string(FindResourceBytes(module, name, type));
+    return std::string(ResourceBytes(module, name, type));
 }
 
 bool LoadResourceToStream(HMODULE module, const char* name, const char* type, cm::TStream& stream) {
-    std::string_view bytes = FindResourceBytes(module, name, type);
+    std::string_view bytes = ResourceBytes(module, name, type);
     if (bytes.empty()) return false;
     stream.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
     return true;

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include <string_view>
+
+#include "bootstrap/PayloadFormat.h"
 #include "cm/Objects/WinApi.h"
 #include "cm/StreamUtils/Stream.h"
 
@@ -11,13 +14,12 @@
 
 namespace bootstrap {
 
-// Resource identifiers of the payload (type RCDATA).
-constexpr int ResPayload = 1000;   // the package file, stored or LZMA-alone compressed
-constexpr int ResMetadata = 1001;  // the 5-byte setup metadata record
-constexpr int ResDecoder = 1002;   // the LZMA command-line coder
-
 // File flag of the created file: the temporary-file attribute (the file streams' own flag).
 constexpr uint32_t FileFlagTemporary = cm::ffTemporary;
+
+// The resource's bytes where the loaded image holds them (valid while the module stays loaded);
+// empty when the resource is missing, has size 0 or cannot be loaded or locked.
+std::string_view ResourceBytes(HMODULE module, const char* name, const char* type);
 
 // Exactly the resource's bytes (zero bytes included); empty, without error, when the resource
 // does not exist, has size 0 or cannot be loaded or locked.

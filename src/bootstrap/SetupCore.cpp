@@ -39,19 +39,6 @@ void FlushStdOut() {
 
 }  // namespace
 
-SetupMetadata ParseSetupMetadata(const std::string& record) {
-    if (record.empty()) throw cm::Exception("Failed to load setup metadata resource.");
-    if (record.size() < SetupMetadataSize)
-        throw cm::Exception(cm::Format("Setup metadata resource is too short (%d bytes).",
-                                       {static_cast<int>(record.size())}));
-    SetupMetadata m;
-    uint32_t size = 0;
-    for (int i = 3; i >= 0; --i) size = (size << 8) | static_cast<uint8_t>(record[i]);
-    m.ExeSize = static_cast<int32_t>(size);
-    m.Compressed = static_cast<uint8_t>(record[4]);
-    return m;
-}
-
 void SetupCore::MarkPhase(const char* name) noexcept {
     LARGE_INTEGER now{};
     ::QueryPerformanceCounter(&now);
@@ -110,6 +97,8 @@ int32_t SetupCore::Run() {
             Metadata = ParseSetupMetadata(LoadResourceString(Module, MAKEINTRESOURCEA(ResMetadata), RT_RCDATA));
             if (Metadata.ExeSize <= 0)
                 throw cm::Exception(cm::Format("Invalid setup metadata: executable size %d.", {Metadata.ExeSize}));
+            VerifyPayload();
+            MarkPhase("checked");
 
             std::string directoryName = TempDirectoryPrefix + std::to_string(GetCurrentProcessId());
             const std::string directory =
@@ -159,6 +148,20 @@ int32_t SetupCore::Run() {
         cm::SetProcessExitCode(exitCode);
     }
     return exitCode;
+}
+
+void SetupCore::VerifyPayload() {
+    const std::string_view record = ResourceBytes(Module, MAKEINTRESOURCEA(ResIntegrity), RT_RCDATA);
+    // Payloads packed before the record existed carry none: they run unchecked, as they always did.
+    if (record.empty()) return;
+    const std::string_view payload = ResourceBytes(Module, MAKEINTRESOURCEA(ResPayload), RT_RCDATA);
+    switch (CheckIntegrityRecord(record, payload)) {
+        case TIntegrity::Match: return;
+        case TIntegrity::Mismatch: throw cm::Exception(MsgPackageDamaged);
+        case TIntegrity::UnknownVersion:
+            throw cm::Exception(cm::Format("Setup package integrity record has an unknown version (%d).",
+                                           {static_cast<int>(static_cast<uint8_t>(record[0]))}));
+    }
 }
 
 void SetupCore::Extract() {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "bootstrap/PayloadFormat.h"
 #include "bootstrap/WaitDialog.h"
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/WinApi.h"
@@ -17,16 +18,6 @@ namespace bootstrap {
 // Exit code after a failure reported as a fatal error.
 constexpr int32_t FatalExitCode = 6;
 
-// The setup metadata record (resource 1001): little-endian, no padding.
-struct SetupMetadata {
-    int32_t ExeSize = 0;     // length of the setup executable at the tail of Setup.pak
-    uint8_t Compressed = 0;  // non-zero: the payload is an LZMA-alone stream of Setup.pak
-};
-constexpr size_t SetupMetadataSize = 5;
-
-// Parses the record; raises for an empty record ("Failed to load setup metadata resource.")
-// and for one too short to hold both fields.
-SetupMetadata ParseSetupMetadata(const std::string& record);
 
 class SetupCore {
 public:
@@ -41,6 +32,9 @@ public:
     static int32_t ReportStartupFailure(HMODULE module, const std::string& message);
 
 private:
+    // Checks resource 1000 against the integrity record 1003, when there is one, before anything
+    // is written to disk; raises "Setup package is damaged: checksum mismatch." when they differ.
+    void VerifyPayload();
     void Extract();
     void DecodePayload();
     void CutSetupExecutable();

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cm/ModuleExp/ResourceSection.h"
 #include "cm/Objects.h"
 
 namespace fixture {
@@ -16,24 +17,18 @@ std::string MetadataRecord(int32_t exeSize, bool compressed) {
 }
 
 void MakeBootstrap(const std::string& source, const std::string& target, const BootstrapResources& resources) {
-    cm::CheckSystemCallFmt(CopyFileA(source.c_str(), target.c_str(), FALSE) != 0, "Cannot copy '%s' to '%s'",
-                           {source, target});
-    HANDLE update = BeginUpdateResourceA(target.c_str(), FALSE);
-    cm::CheckSystemCallFmt(update != nullptr, "Cannot update resources of '%s'", {target});
+    // Through the project's own resource writer, as the packer does; missing resources stay
+    // missing, so broken payloads can be made too.
+    const std::string stub = ReadWholeFile(source);
+    auto explorer = cm::TModuleExplorer::CreateForFileImage(stub.data(), stub.size(), cm::emMappedFile);
+    cm::TResourceTable table = cm::ReadResources(*explorer);
     auto add = [&](int id, const std::optional<std::string>& bytes) {
-        if (!bytes) return;
-        BOOL ok = UpdateResourceA(update, RT_RCDATA, MAKEINTRESOURCEA(id), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
-                                  const_cast<char*>(bytes->data()), static_cast<DWORD>(bytes->size()));
-        if (!ok) {
-            DWORD code = GetLastError();
-            EndUpdateResourceA(update, TRUE);
-            cm::RaiseSystemError("Cannot add resource %d to '%s'", {id, target}, code);
-        }
+        if (bytes) table.SetView(cm::ResourceTypeRcData, static_cast<uint16_t>(id), cm::ResourceLanguageNeutral, *bytes);
     };
     add(1000, resources.Payload);
     add(1001, resources.Metadata);
     add(1002, resources.Decoder);
-    cm::CheckSystemCallFmt(EndUpdateResourceA(update, FALSE) != 0, "Cannot write resources of '%s'", {target});
+    WriteWholeFile(target, cm::RebuildResourceSection(*explorer, table).Bytes());
 }
 
 std::string ReadWholeFile(const std::string& path) {

@@ -1,5 +1,6 @@
-// Test and demo support: makes bootstrap executables with payload resources, by copying a
-// bootstrap without payload and adding the resources through the system's resource updater.
+// Test support: makes bootstrap executables with any payload resources (broken ones included), by
+// copying a bootstrap without payload with the resources added through the project's resource
+// writer. Well-formed bootstraps are made by corvane-pack.
 #pragma once
 
 #include <cstdint>

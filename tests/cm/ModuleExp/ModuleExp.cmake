@@ -1,5 +1,5 @@
 # ModuleExp: PE parsing of images in memory (both builds); module handles and files under Wine.
-corvane_gtest(cm_moduleexp_test SOURCES ModuleExp/ModuleExp_test.cpp LIBS cm_portable)
+corvane_gtest(cm_moduleexp_test SOURCES ModuleExp/ModuleExp_test.cpp ModuleExp/ResourceSection_test.cpp LIBS cm_portable)
 if(CORVANE_WIN32)
   # A DLL with two named exports, loaded and read as a file by the tests.
   add_library(moduleexp_exports SHARED ModuleExp/ExportsDll.c)

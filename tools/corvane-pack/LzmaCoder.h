@@ -1,0 +1,29 @@
+// In-process LZMA-alone coding over the LZMA SDK, with the settings and the stream form of the
+// project's lzma tool ("lzma e": lc 3, lp 0, pb 2, level 5, 8 MiB dictionary reduced for smaller
+// inputs, the known size in the header and no end marker), so that the bytes are the tool's.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "cm/StreamUtils/Stream.h"
+
+namespace pack {
+
+// Receives the input bytes consumed so far.
+using TCoderProgress = std::function<void(uint64_t done)>;
+
+// Codes size bytes of the stream from its position. Raises EPackError on a read failure or when
+// the encoder fails (out of memory).
+std::string LzmaEncode(cm::TStream& input, uint64_t size, const TCoderProgress& progress);
+
+// Decodes an LZMA-alone stream (known size or end marker); raises EPackError
+// "the payload is not a valid LZMA stream: ..." when it is damaged or shorter than it says.
+std::string LzmaDecode(std::string_view stream);
+
+// The uncompressed size the header states (all ones: unknown); 0 when shorter than a header.
+uint64_t LzmaStatedSize(std::string_view stream);
+
+}  // namespace pack
