@@ -14,7 +14,7 @@
 #include "cm/Objects/SystemWrappers.h"
 #include "cm/Packets/Packets.h"
 #include "diagnostics/Logs.h"
-#include "packets/ProductInformation.h"
+#include "catalogue/ProductInfoLoader.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "cm/ThreadPool/MessageLoop.h"
 #include "cm/NotifyQueue/NotifyQueue.h"
 
 namespace {

@@ -23,8 +23,9 @@
 #include "cm/Objects/WinApi.h"
 
 #include "cm/StreamUtils/FileStream.h"
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/ProductInformation.h"
+#include "catalogue/SetupPackets.h"
+#include "catalogue/SetupPacketsFile.h"
 
 namespace {
 

@@ -42,14 +42,24 @@ wine_suite() {  # build dir
   cd "$1" && CORVANE_BUILD_DIR="$1" xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure
 }
 
-# The shared layer points downward only: nothing under src/cm includes the log, the product's
-# packets or the program.
+# Layers point downward only: cm (shared infrastructure) < catalogue (the product's packet
+# classes) < diagnostics (the log) < bootstrap (the program). A layer includes none above it.
 echo "== layering"
-if upward=$(grep -rlE '#include "(diagnostics|packets|bootstrap)/' "$root/src/cm"); then
-  echo "layering: these files under src/cm include a higher layer:"; echo "$upward"
-  failed+=(layering)
+layering_ok=1
+check_layer() {  # folder under src, pattern of the layers above it
+  local upward
+  if upward=$(grep -rlE "#include \"($2)/" "$root/src/$1"); then
+    echo "layering: these files under src/$1 include a higher layer:"; echo "$upward"
+    layering_ok=0
+  fi
+}
+check_layer cm 'catalogue|diagnostics|bootstrap'
+check_layer catalogue 'diagnostics|bootstrap'
+check_layer diagnostics 'bootstrap'
+if [ "$layering_ok" = 1 ]; then
+  echo "layering: cm < catalogue < diagnostics < bootstrap, no include points upward"
 else
-  echo "layering: src/cm includes no higher layer"
+  failed+=(layering)
 fi
 
 run_suite host bash -c "cd '$root/build/host' && ctest --output-on-failure -j '$(nproc)'"

@@ -3,11 +3,12 @@
 
 #include <vector>
 
+#include "cm/ThreadPool/MessageLoop.h"
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Strings.h"
 #include "cm/Objects/Sync.h"
 #include "diagnostics/Logs.h"
-#include "packets/ProductInformation.h"
+#include "catalogue/ProductInfoLoader.h"
 
 namespace bootstrap {
 

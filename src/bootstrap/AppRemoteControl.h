@@ -14,7 +14,7 @@
 
 #include "cm/NotifyQueue/NotifyQueue.h"
 #include "cm/Objects/Handles.h"
-#include "cm/ThreadPool/ThreadPool.h"
+#include "cm/ThreadPool/SafeThread.h"
 
 namespace bootstrap {
 

@@ -3,8 +3,8 @@
 #include "bootstrap/AppRemoteControl.h"
 #include "cm/NotifyQueue/NotifyQueue.h"
 #include "diagnostics/Logs.h"
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/ProductInfoLoader.h"
+#include "catalogue/SetupPackets.h"
 
 namespace bootstrap {
 

@@ -6,11 +6,13 @@
 #include "cm/ModuleExp/ModuleExp.h"
 #include "cm/Objects.h"
 #include "cm/StreamUtils/FileStream.h"
+#include "cm/StreamUtils/VirtualStreamFile.h"
 #include "cm/Objects/DateTime.h"
 #include "cm/Objects/PrivateDirectory.h"
 #include "cm/Objects/ScopeExit.h"
 #include "diagnostics/Logs.h"
-#include "packets/ProductInformation.h"
+#include "catalogue/ProductInfoLoader.h"
+#include "catalogue/SetupPacketsFile.h"
 
 namespace bootstrap {
 
@@ -217,7 +219,7 @@ void SetupCore::ReadPackage() {
     int64_t lastWriteTime = 0;
     if (!cm::DateTimeToFileTime(Package->SetupDateTime, lastWriteTime))
         lastWriteTime = 0;
-    Package->Files.Items(index)->Content.SaveToFile(InfoDatPath, 0, lastWriteTime);
+    cm::SaveVirtualStreamToFile(Package->Files.Items(index)->Content, InfoDatPath, 0, lastWriteTime);
     ProductCaption = cm::ProductInfo(InfoDatPath)->ProductCaption;
 }
 

@@ -11,7 +11,7 @@
 #include "bootstrap/WaitDialog.h"
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/WinApi.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/SetupPackets.h"
 
 namespace bootstrap {
 

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "cm/ThreadPool/MessageLoop.h"
 #include "cm/Objects/Errors.h"
 
 namespace bootstrap {

@@ -11,7 +11,7 @@
 
 #include "cm/Objects/Sync.h"
 #include "cm/Objects/WinApi.h"
-#include "cm/ThreadPool/ThreadPool.h"
+#include "cm/ThreadPool/SafeThread.h"
 
 namespace bootstrap {
 

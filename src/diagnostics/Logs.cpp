@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "catalogue/ProductInformation.h"
 #include "cm/CrossRegistry/CrossRegistry.h"
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/FileSystem.h"
@@ -16,7 +17,7 @@
 #include "cm/Objects/Sync.h"
 #include "cm/Objects/SystemWrappers.h"
 #include "cm/NotifyQueue/NotifyQueue.h"
-#include "cm/ThreadPool/ThreadPool.h"
+#include "cm/ThreadPool/SafeThread.h"
 
 namespace cm {
 
@@ -26,7 +27,8 @@ constexpr const char* VirtualEnvironmentModule = "__Tavrel_VE__";
 constexpr const char* InstanceVariable = "TavrelLogInstance";
 constexpr const char* LogDirectoryName = "Logs";
 constexpr const char* LogKeyTemplate = "SOFTWARE\\Tavrel\\Corvane\\Log";
-constexpr const char* ProductWord = "Corvane";
+// The word of the log's registry key that the product caption replaces.
+constexpr const char* ProductWord = ProductName;
 constexpr const char* LevelValueName = "Level";
 constexpr const char* MutexPrefix = "Tavrel_LogMutex_";
 constexpr const char* MainThreadName = "Main Thread";

@@ -11,10 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include "cm/ThreadPool/MessageLoop.h"
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/Strings.h"
 #include "diagnostics/Logs.h"
-#include "packets/ProductInformation.h"
+#include "catalogue/ProductInfoLoader.h"
 
 namespace bootstrap {
 namespace {

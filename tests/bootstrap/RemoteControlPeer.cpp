@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bootstrap/AppRemoteControl.h"
+#include "cm/ThreadPool/MessageLoop.h"
 #include "cm/NotifyQueue/NotifyQueue.h"
 
 namespace {

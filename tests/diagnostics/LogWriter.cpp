@@ -25,7 +25,7 @@
 #include "cm/Objects/Sync.h"
 #include "cm/Packets/Packets.h"
 #include "diagnostics/Logs.h"
-#include "packets/ProductInformation.h"
+#include "catalogue/ProductInfoLoader.h"
 
 namespace {
 

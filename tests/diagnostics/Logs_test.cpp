@@ -12,6 +12,7 @@
 
 #include "cm/Objects/FileSystem.h"
 #include "cm/Objects/Handles.h"
+#include "support/ScratchDirectory.h"
 
 namespace cm {
 namespace {
@@ -101,16 +102,10 @@ void ExpectTitleLine(const std::string& line, const std::string& title, char fil
 // One copy of log_writer in a temporary directory of its own.
 class LogCase {
 public:
-    explicit LogCase(const std::string& exeName) : name_(exeName) {
-        char temp[MAX_PATH];
-        const DWORD length = ::GetTempPathA(MAX_PATH, temp);
-        static int counter = 0;
-        directory_ = std::string(temp, length) + "corvane_logs_" + std::to_string(::GetCurrentProcessId()) + "_" +
-                     std::to_string(++counter);
-        ::CreateDirectoryA(directory_.c_str(), nullptr);
+    explicit LogCase(const std::string& exeName)
+        : name_(exeName), scratch_("corvane_logs"), directory_(scratch_.Path()) {
         EXPECT_TRUE(::CopyFileA((ExeDirectory() + "log_writer.exe").c_str(), ExePath().c_str(), FALSE));
     }
-    ~LogCase() { DeleteDirectoryTree(directory_); }
 
     const std::string& Directory() const { return directory_; }
     std::string ExePath() const { return directory_ + "\\" + name_ + ".exe"; }
@@ -141,6 +136,7 @@ public:
 
 private:
     std::string name_;
+    cm::testing::TScratchDirectory scratch_;
     std::string directory_;
 };
 

@@ -16,8 +16,8 @@
 #include "cm/RealTimeCompressStreams/RealTimeCompressStreams.h"
 #include "cm/StreamUtils/VirtualStream.h"
 #include "helpers/PackageBuilder.h"
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/ProductInformation.h"
+#include "catalogue/SetupPackets.h"
 #include "support/ProductPackets.h"
 
 namespace cm::test {

@@ -13,8 +13,8 @@
 
 #include "cm/Packets/Packets.h"
 #include "cm/StreamUtils/PointerStream.h"
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/ProductInformation.h"
+#include "catalogue/SetupPackets.h"
 #include "support/ProductPackets.h"
 #include "support/VectorStream.h"
 

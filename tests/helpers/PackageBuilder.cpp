@@ -1,7 +1,7 @@
 #include "helpers/PackageBuilder.h"
 
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/ProductInformation.h"
+#include "catalogue/SetupPackets.h"
 
 namespace fixture {
 

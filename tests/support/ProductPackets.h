@@ -3,8 +3,8 @@
 #pragma once
 
 #include "cm/Packets/Packets.h"
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/ProductInformation.h"
+#include "catalogue/SetupPackets.h"
 
 namespace cm::test {
 

@@ -10,8 +10,8 @@
 #include "cm/Objects/DateTime.h"
 #include "cm/Objects/Sha256.h"
 #include "cm/StreamUtils/PointerStream.h"
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/ProductInformation.h"
+#include "catalogue/SetupPackets.h"
 
 namespace pack {
 
@@ -84,7 +84,7 @@ void ReadPackage(const std::string& package, TReport& r) {
         const cm::TSetupFilePacket* f = packet.Files.Items(i);
         r.Files.push_back({f->Filename, static_cast<uint64_t>(const_cast<cm::TSetupFilePacket*>(f)->Content.Size()), f->Components});
     }
-    const int32_t info = packet.Files.IndexOfName("info.dat", false);
+    const int32_t info = packet.Files.IndexOfName(cm::ProductInformationFileName, false);
     if (info != 0) {
         r.Problems.push_back(info < 0 ? "the package has no product information (info.dat)"
                                       : "the product information (info.dat) is not the package's first file");

@@ -14,8 +14,8 @@
 #include "cm/ModuleExp/ResourceSection.h"
 #include "cm/Objects/Sha256.h"
 #include "cm/StreamUtils/PointerStream.h"
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/ProductInformation.h"
+#include "catalogue/SetupPackets.h"
 
 #ifdef _WIN32
 #include "cm/Objects/WinApi.h"
@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* InfoFileName = "info.dat";
+constexpr const char* InfoFileName = cm::ProductInformationFileName;
 constexpr uint8_t ProductInfoComponents = 3;  // both sides read the product information
 constexpr uint8_t FileComponents = 1;
 constexpr double UnixEpochDays = 25569.0;     // 1 January 1970 as a day count

@@ -9,8 +9,8 @@
 #include "Pack.h"
 #include "PackFiles.h"
 #include "cm/Packets/Packets.h"
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/ProductInformation.h"
+#include "catalogue/SetupPackets.h"
 
 namespace {
 

@@ -68,12 +68,6 @@ public:
     void SaveToStream(TStream& stream) const;
     // Replaces the list by the text from the stream's position to its end.
     void LoadFromStream(TStream& stream);
-#ifdef _WIN32
-    // The stream round trip over a whole file (a file stream; Windows only). Load opens the file
-    // for reading, others may read; save creates it anew. Raise the file stream's errors.
-    void SaveToFile(const std::string& fileName) const;
-    void LoadFromFile(const std::string& fileName);
-#endif
 
     // The update bracket: SetUpdateState(true) on the first BeginUpdate, SetUpdateState(false) on
     // the matching last EndUpdate. An EndUpdate without BeginUpdate is an assertion.

@@ -1,17 +1,17 @@
 // The string list's file round trip: the stream form through a file stream.
-#include "cm/Lists/StringListEx.h"
+#include "cm/Lists/StringListExFile.h"
 #include "cm/StreamUtils/FileStream.h"
 
 namespace cm {
 
-void TStrings::SaveToFile(const std::string& fileName) const {
+void SaveStringsToFile(const TStrings& strings, const std::string& fileName) {
     TFileStreamEx stream(fileName, fmCreate);
-    SaveToStream(stream);
+    strings.SaveToStream(stream);
 }
 
-void TStrings::LoadFromFile(const std::string& fileName) {
+void LoadStringsFromFile(TStrings& strings, const std::string& fileName) {
     TFileStreamEx stream(fileName, fmOpenRead | fmShareDenyWrite);
-    LoadFromStream(stream);
+    strings.LoadFromStream(stream);
 }
 
 }  // namespace cm

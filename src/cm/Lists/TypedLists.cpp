@@ -1,9 +1,5 @@
-// cm/Lists: key comparisons of the typed lists and maps, and the view unmapper.
+// cm/Lists: key comparisons of the typed lists and maps.
 #include "cm/Lists/TypedLists.h"
-
-#ifdef _WIN32
-#include "cm/Objects/WinApi.h"
-#endif
 
 namespace cm {
 
@@ -36,15 +32,6 @@ int CompareStringKeys(std::string_view a, std::string_view b, bool caseInsensiti
 
 bool SameStringKeys(std::string_view a, std::string_view b, bool caseInsensitive) {
     return a.size() == b.size() && CompareStringKeys(a, b, caseInsensitive) == 0;
-}
-
-void TMappedViewUnmapper::Unmap(void* view) {
-#ifdef _WIN32
-    // The view is dropped with its record; a failure leaves nothing to undo, so it is not raised.
-    ::UnmapViewOfFile(view);
-#else
-    (void)view;   // the host has no mapped views of this system
-#endif
 }
 
 }  // namespace cm

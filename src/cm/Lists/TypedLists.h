@@ -1,7 +1,8 @@
 // cm/Lists: the typed lists and maps. Every class is one instantiation of TTypedContainer over a
 // record shape: the shape names the class, its base (TCustomList or TCustomHashTable), its record,
 // how a record is ordered, compared, hashed and freed, and which typed operations it offers.
-// Portable: no operating system (views are unmapped through TMappedViewUnmapper).
+// Portable: no operating system (a view list is given its unmapper; the mapped-file stream
+// gives the system's).
 #pragma once
 
 #include <cstdint>
@@ -23,11 +24,6 @@ int CompareGuids(const TGuid& a, const TGuid& b);
 // Byte-wise order of two strings; caseInsensitive folds ASCII letters only (to upper case).
 int CompareStringKeys(std::string_view a, std::string_view b, bool caseInsensitive);
 bool SameStringKeys(std::string_view a, std::string_view b, bool caseInsensitive);
-
-// Unmaps a mapped view of the system's file streams (Win32); the host has no such views.
-struct TMappedViewUnmapper {
-    static void Unmap(void* view);
-};
 
 // Typed operations a shape offers beside those of its base.
 enum TTypedOps : unsigned {
@@ -330,7 +326,6 @@ using TStringInt64ObjectMap_HashTableOf = TTypedContainer<shapes::StringInt64Obj
 using TIntegerList = TTypedContainer<shapes::IntegerList>;
 using TIntegerListEx = TIntegerListExOf<TObject>;
 using TIntegerPairListEx = TIntegerPairListExOf<TObject>;
-using TIntegerViewList = TIntegerViewListWith<TMappedViewUnmapper>;
 using TPointer64IntegerList = TTypedContainer<shapes::Pointer64IntegerList>;
 using TIntegerMap = TTypedContainer<shapes::IntegerMap>;
 using TGuidListEx_HashTable = TGuidListEx_HashTableOf<TObject>;

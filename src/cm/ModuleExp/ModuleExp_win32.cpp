@@ -3,6 +3,7 @@
 
 #include "cm/Objects/Errors.h"
 #include "cm/StreamUtils/MappedFileStream.h"
+#include "cm/StreamUtils/VirtualStreamFile.h"
 
 namespace cm {
 
@@ -87,7 +88,7 @@ void TModuleExplorer::LoadMapped(const std::string& path) {
 
 void TModuleExplorer::SaveImageToFile(const std::string& path) {
     CM_ASSERT("cm/ModuleExp", FMode == emFileCopy && FCopy != nullptr);
-    FCopy->SaveToFile(path, 0, 0);
+    SaveVirtualStreamToFile(*FCopy, path, 0, 0);
 }
 
 }  // namespace cm

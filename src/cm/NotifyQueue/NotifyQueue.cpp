@@ -10,6 +10,7 @@
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/ExceptionReports.h"
 #include "cm/Objects/Strings.h"
+#include "cm/ThreadPool/MessageLoop.h"
 
 namespace cm {
 

@@ -18,7 +18,7 @@
 #include "cm/Objects/Object.h"
 #include "cm/Objects/Sync.h"
 #include "cm/Objects/WinApi.h"
-#include "cm/ThreadPool/ThreadPool.h"
+#include "cm/ThreadPool/SafeThread.h"
 
 namespace cm {
 

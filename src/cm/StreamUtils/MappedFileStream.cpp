@@ -9,6 +9,11 @@
 
 namespace cm {
 
+void TMappedViewUnmapper::Unmap(void* view) {
+    // The view is dropped with its record; a failure leaves nothing to undo, so it is not raised.
+    ::UnmapViewOfFile(view);
+}
+
 namespace {
 
 constexpr const char* Unit = "cm/StreamUtils";

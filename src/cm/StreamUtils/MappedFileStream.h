@@ -16,6 +16,12 @@
 
 namespace cm {
 
+// Unmaps a mapped view for the view lists of the mapped-file stream.
+struct TMappedViewUnmapper {
+    static void Unmap(void* view);
+};
+using TIntegerViewList = TIntegerViewListWith<TMappedViewUnmapper>;
+
 // The mapped stream's views: 1 shl 18 = 262,144 bytes, at most two mapped at a time.
 constexpr int MappedStreamViewShift = 18;
 constexpr int32_t MappedStreamViewSize = 1 << MappedStreamViewShift;

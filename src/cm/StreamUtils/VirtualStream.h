@@ -64,13 +64,6 @@ public:
     // Position 0, the other's size and its bytes; the position stays 0.
     void Assign(const TCustomMemoryStream& other);
 
-#ifdef _WIN32
-    // Creates the file (no retries, the given file flags), writes the whole content and, when
-    // lastWriteTime (a file time) is not 0, sets it as the file's last-write time. Raises the file
-    // stream's errors; a partly written file stays.
-    void SaveToFile(const std::string& fileName, uint16_t fileFlags, int64_t lastWriteTime);
-#endif
-
     uint16_t Flags() const { return FFlags; }
     TVirtualBlockKind Kind() const { return FKind; }
     int GranularityShift() const { return FGranularityShift; }

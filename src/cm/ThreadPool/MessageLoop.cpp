@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <typeinfo>
 
-#include "cm/ThreadPool/ThreadPool.h"
+#include "cm/ThreadPool/SafeThread.h"
+#include "cm/ThreadPool/MessageLoop.h"
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Format.h"
 #include "cm/Objects/Strings.h"

@@ -1,7 +1,7 @@
 // TSafeThread, TMethodThread and StartMethodThread.
 #include <process.h>
 
-#include "cm/ThreadPool/ThreadPool.h"
+#include "cm/ThreadPool/SafeThread.h"
 #include <atomic>
 
 #include "cm/Objects/Errors.h"

@@ -1,4 +1,5 @@
 // The thread pool's workers, WakeWorkers and ShutdownPool, over the least pool they need.
+#include "cm/ThreadPool/SafeThread.h"
 #include "cm/ThreadPool/ThreadPool.h"
 
 #include "cm/Objects/Errors.h"

@@ -8,6 +8,7 @@
 
 #include "cm/Objects/Handles.h"
 #include "support/MessageOf.h"
+#include "support/ScratchDirectory.h"
 
 namespace cm {
 namespace {
@@ -40,19 +41,12 @@ DWORD RunReg(const std::string& arguments) {
 // Imports the lines (the values of the test key in the registry tool's text form) into one view,
 // "64" or "32", with one run of the tool.
 void ImportValues(const std::string& view, const std::string& valueLines) {
-    char directory[MAX_PATH];
-    const DWORD length = ::GetTempPathA(MAX_PATH, directory);
-    const std::string path = std::string(directory, length) + "corvane_cross_registry_" + view + ".reg";
+    const cm::testing::TScratchDirectory scratch("corvane_cross_registry");
+    const std::string path = scratch.File(view + ".reg");
     const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\" + TestKey() + "]\r\n" +
                              valueLines;
-    {
-        UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file.valid());
-        DWORD written = 0;
-        ASSERT_TRUE(::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
-    }
+    cm::testing::WriteFileBytes(path, text);
     EXPECT_EQ(RunReg("import \"" + path + "\" /reg:" + view), 0u);
-    ::DeleteFileA(path.c_str());
 }
 
 class CrossRegistryTest : public ::testing::Test {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cm/Lists/StringListEx.h"
+#include "cm/Lists/StringListExFile.h"
 #include "cm/Objects.h"
 
 namespace cm {
@@ -11,12 +11,12 @@ TEST(StringListExFile, RoundTripAndMissingFile) {
     ForceDirectoryPath(dir);
     TStringListEx written(0), read(0);
     for (const char* line : {"first", "", "third line", "\xE9t\xE9"}) written.Add(line);
-    written.SaveToFile(dir + "lines.txt");
+    SaveStringsToFile(written, dir + "lines.txt");
     read.Add("replaced");
-    read.LoadFromFile(dir + "lines.txt");
+    LoadStringsFromFile(read, dir + "lines.txt");
     EXPECT_EQ(written.Text(), read.Text());
     EXPECT_EQ(4, read.Count());
-    EXPECT_THROW(read.LoadFromFile(dir + "missing.txt"), EWin32Error);
+    EXPECT_THROW(LoadStringsFromFile(read, dir + "missing.txt"), EWin32Error);
     EXPECT_EQ(4, read.Count()) << "a failed open leaves the list as it was";
     DeleteDirectoryTree(dir);
 }

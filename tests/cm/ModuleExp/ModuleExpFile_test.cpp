@@ -11,6 +11,7 @@
 #include "cm/ModuleExp/PEImageBuilder.h"
 #include "cm/Objects/WinApi.h"
 #include "cm/StreamUtils/FileStream.h"
+#include "support/ScratchDirectory.h"
 
 namespace cm {
 namespace {
@@ -38,15 +39,13 @@ void WriteFile(const std::string& path, const Bytes& b) {
     file.WriteBuffer(b.data(), static_cast<int32_t>(b.size()));
 }
 
-class ModuleExpFile : public testing::Test {
+class ModuleExpFile : public cm::testing::ScratchDirectoryTest {
 protected:
     void SetUp() override {
+        ScratchDirectoryTest::SetUp();
         Dll = ExeDirectory() + "moduleexp_exports.dll";
-        char dir[MAX_PATH];
-        ASSERT_NE(0u, GetTempPathA(MAX_PATH, dir));
-        Temp = std::string(dir) + "moduleexp_" + std::to_string(GetCurrentProcessId()) + ".bin";
+        Temp = Path("moduleexp.bin");
     }
-    void TearDown() override { DeleteFileA(Temp.c_str()); }
 
     std::string Dll;
     std::string Temp;

@@ -1,6 +1,7 @@
 // Notify queues, timers, clocks and the hidden message windows, under Wine. Each test attaches a
 // queue of its own to the test thread. What the queue reports is captured through its log hooks;
 // one test reads the real log file.
+#include "cm/ThreadPool/MessageLoop.h"
 #include "cm/NotifyQueue/NotifyQueue.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,7 @@
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/Strings.h"
 #include "diagnostics/Logs.h"
-#include "packets/ProductInformation.h"
+#include "catalogue/ProductInfoLoader.h"
 #include "support/MessageOf.h"
 
 namespace cm {

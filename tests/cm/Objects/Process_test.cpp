@@ -11,6 +11,7 @@
 #include "cm/Objects/FileSystem.h"
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/Strings.h"
+#include "support/ScratchDirectory.h"
 
 namespace cm {
 namespace {
@@ -64,19 +65,8 @@ std::string HandleHex(HANDLE handle) {
 }
 
 // A private scratch directory; the child writes its reports into it.
-class ProcessTest : public ::testing::Test {
+class ProcessTest : public cm::testing::ScratchDirectoryTest {
 protected:
-    void SetUp() override {
-        char temp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, temp);
-        static int counter = 0;
-        dir_ = std::string(temp) + "cm_process_test_" + std::to_string(::GetCurrentProcessId()) + "_" +
-               std::to_string(++counter);
-        // Process ids come round again: an earlier run's directory of the same name may be left.
-        if (::GetFileAttributesA(dir_.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteDirectoryTree(dir_);
-        ASSERT_TRUE(::CreateDirectoryA(dir_.c_str(), nullptr)) << dir_;
-    }
-    void TearDown() override { DeleteDirectoryTree(dir_); }
     std::string File(const std::string& name) {
         files_.push_back(dir_ + "\\" + name);
         return files_.back();
@@ -92,7 +82,6 @@ protected:
         return ReadWholeFile(report);
     }
 
-    std::string dir_;
     std::vector<std::string> files_;
 };
 

@@ -11,8 +11,8 @@
 #include "cm/Lists/StringListEx.h"
 #include "cm/StreamUtils/PointerStream.h"
 #include "cm/StreamUtils/StreamUtils.h"
-#include "packets/ProductInformation.h"
-#include "packets/SetupPackets.h"
+#include "catalogue/ProductInformation.h"
+#include "catalogue/SetupPackets.h"
 #include "support/MessageOf.h"
 #include "support/VectorStream.h"
 

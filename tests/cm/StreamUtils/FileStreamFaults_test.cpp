@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "FileTestSupport.h"
+#include "support/ScratchDirectory.h"
 #include "cm/Objects/Errors.h"
 #include "cm/StreamUtils/FileStream.h"
 #include "cm/StreamUtils/MappedFileStream.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "FileTestSupport.h"
+#include "support/ScratchDirectory.h"
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Process.h"
 

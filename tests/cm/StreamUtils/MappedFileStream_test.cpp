@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "FileTestSupport.h"
+#include "support/ScratchDirectory.h"
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Strings.h"
 

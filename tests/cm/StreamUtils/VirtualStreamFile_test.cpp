@@ -5,29 +5,28 @@
 
 #include "cm/Objects/WinApi.h"
 #include "cm/StreamUtils/FileStream.h"
-#include "cm/StreamUtils/VirtualStream.h"
+#include "cm/StreamUtils/VirtualStreamFile.h"
+#include "support/ScratchDirectory.h"
 
 namespace cm {
 namespace {
 
-class VirtualStreamFile : public testing::Test {
+class VirtualStreamFile : public cm::testing::ScratchDirectoryTest {
 protected:
     void SetUp() override {
-        char dir[MAX_PATH];
-        ASSERT_NE(0u, GetTempPathA(MAX_PATH, dir));
-        Path = std::string(dir) + "vstream_save_" + std::to_string(GetCurrentProcessId()) + ".bin";
+        ScratchDirectoryTest::SetUp();
+        Target = ScratchDirectoryTest::Path("vstream_save.bin");
     }
-    void TearDown() override { DeleteFileA(Path.c_str()); }
 
     std::string ReadBack(int64_t* lastWrite) {
-        TFileStreamEx file(Path, fmOpenRead | fmShareDenyWrite);
+        TFileStreamEx file(Target, fmOpenRead | fmShareDenyWrite);
         std::string content(static_cast<size_t>(file.Size()), '\0');
         file.ReadBuffer(content.data(), static_cast<int32_t>(content.size()));
         *lastWrite = file.GetLastWriteTime();
         return content;
     }
 
-    std::string Path;
+    std::string Target;
 };
 
 // The whole content is written whatever the position; a given time replaces the system's one.
@@ -35,11 +34,11 @@ TEST_F(VirtualStreamFile, SaveWritesWholeContentAndTime) {
     const int64_t time = 132000000000000000;  // 2019-04-14, a whole number of 100-ns units
     TVirtualStream s;
     s.WriteBuffer("previous content that is longer", 31);
-    s.SaveToFile(Path, 0, 0);
+    SaveVirtualStreamToFile(s, Target, 0, 0);
     s.Clear();
     s.WriteBuffer("payload", 7);
     s.SetPosition(3);
-    s.SaveToFile(Path, 0, time);
+    SaveVirtualStreamToFile(s, Target, 0, time);
     int64_t lastWrite = 0;
     EXPECT_EQ("payload", ReadBack(&lastWrite));
     EXPECT_EQ(time, lastWrite);
@@ -51,7 +50,7 @@ TEST_F(VirtualStreamFile, ZeroTimeKeepsSystemTime) {
     GetSystemTimeAsFileTime(&now);
     int64_t before = static_cast<int64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
     TVirtualStream empty;
-    empty.SaveToFile(Path, 0, 0);
+    SaveVirtualStreamToFile(empty, Target, 0, 0);
     int64_t lastWrite = 0;
     EXPECT_EQ("", ReadBack(&lastWrite));
     // Within a minute of now: the file system's clock may round.
@@ -61,17 +60,17 @@ TEST_F(VirtualStreamFile, ZeroTimeKeepsSystemTime) {
 TEST_F(VirtualStreamFile, MissingDirectoryRaisesCreateError) {
     TVirtualStream s;
     s.WriteBuffer("x", 1);
-    std::string bad = Path + ".missing\\file.bin";
+    std::string bad = Target + ".missing\\file.bin";
     try {
-        s.SaveToFile(bad, 0, 0);
+        SaveVirtualStreamToFile(s, bad, 0, 0);
         FAIL() << "no error";
     } catch (const EWin32Error& e) {
         EXPECT_EQ(0u, e.message().find("Cannot create file: " + bad)) << e.message();
     }
-    s.SaveToFile(Path + ".dir\\file.bin", ffForceDirectories, 0);
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((Path + ".dir\\file.bin").c_str()));
-    DeleteFileA((Path + ".dir\\file.bin").c_str());
-    RemoveDirectoryA((Path + ".dir").c_str());
+    SaveVirtualStreamToFile(s, Target + ".dir\\file.bin", ffForceDirectories, 0);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((Target + ".dir\\file.bin").c_str()));
+    DeleteFileA((Target + ".dir\\file.bin").c_str());
+    RemoveDirectoryA((Target + ".dir").c_str());
 }
 
 }  // namespace

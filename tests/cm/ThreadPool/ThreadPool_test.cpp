@@ -1,3 +1,5 @@
+#include "cm/ThreadPool/SafeThread.h"
+#include "cm/ThreadPool/MessageLoop.h"
 #include "cm/ThreadPool/ThreadPool.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +11,7 @@
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Strings.h"
 #include "diagnostics/Logs.h"
-#include "packets/ProductInformation.h"
+#include "catalogue/ProductInfoLoader.h"
 #include "support/MessageOf.h"
 
 namespace cm {

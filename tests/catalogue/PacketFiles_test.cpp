@@ -1,0 +1,99 @@
+// Packet files, the setup package loader and the product information loader (Win32, under Wine).
+#include <gtest/gtest.h>
+
+#include "cm/Packets/PacketFile.h"
+#include "cm/StreamUtils/FileStream.h"
+#include "support/ScratchDirectory.h"
+#include "catalogue/ProductInfoLoader.h"
+#include "catalogue/SetupPackets.h"
+#include "catalogue/SetupPacketsFile.h"
+#include "support/MessageOf.h"
+#include "support/ProductPackets.h"
+
+namespace cm::test {
+namespace {
+
+class PacketFilesTest : public cm::testing::ScratchDirectoryTest {
+protected:
+    static void SetUpTestSuite() { RegisterProductPackets(); }
+
+    // Writes the packet (and any tail) to a file of the scratch directory.
+    std::string WritePacket(TPacket& packet, const std::string& name, const std::string& tail = "",
+                            uint32_t flags = 0) {
+        const std::string path = Path(name);
+        TFileStreamEx file(path, 0xFFFF);
+        packet.SaveToStream(file, nullptr, flags);
+        file.WriteBuffer(tail.data(), static_cast<int32_t>(tail.size()));
+        return path;
+    }
+};
+
+TEST_F(PacketFilesTest, SetupPackageWithTheExecutableBehindIt) {
+    TSetupPacket package;
+    package.SetupDateTime = 41878.5;
+    auto info = std::make_unique<TSetupFilePacket>();
+    info->Filename = "info.dat";
+    info->Content.WriteBuffer("content", 7);
+    package.Files.Add(std::move(info));
+    const std::string path = WritePacket(package, "Setup.pak", std::string(100000, 'E'));
+
+    auto loaded = LoadSetupPacket(path, 0);
+    EXPECT_TRUE(loaded->Equals(package));
+    EXPECT_EQ(loaded->Files.IndexOfName("INFO.DAT", false), 0);
+
+    // The same package compressed.
+    const std::string compressed = WritePacket(package, "Setup.pkz", "", sfCompressed);
+    EXPECT_TRUE(LoadSetupPacket(compressed, lfCompressed)->Equals(package));
+}
+
+TEST_F(PacketFilesTest, FailuresNameThePacketAndTheFile) {
+    TSetupEventPacket event;
+    const std::string other = WritePacket(event, "event.pak");
+    EXPECT_EQ(MessageOf([&] { LoadSetupPacket(other, 0); }),
+              "Failed to load packet TSetupPacket from file " + other +
+                  "\r\nIncompatible packet class: {188A9F7C-4ABC-4E00-8D05-111506A43D23} "
+                  "({367101FD-5156-450A-92A6-E9E2B6619E74}, TSetupPacket expected)");
+
+    const std::string missing = Path("missing.pak");
+    EXPECT_EQ(MessageOf([&] { LoadSetupPacket(missing, 0); }).find("Failed to load packet TSetupPacket from file " +
+                                                                    missing + "\r\n"),
+              0u);
+
+    WriteBytes(Path("short.pak"), std::string("\x02\x00\x00\x00\x5B\x00\x00\x00", 8));
+    EXPECT_EQ(MessageOf([&] { LoadSetupPacket(Path("short.pak"), 0); }),
+              "Failed to load packet TSetupPacket from file " + Path("short.pak") + "\r\nStream read error");
+}
+
+// The shared loader is process-wide, so its whole life is one test, in order.
+TEST_F(PacketFilesTest, ProductInfoIsRebuiltUntilAFileLoads) {
+    // No info.dat beside the test program: the defaults.
+    TProductInfoLoader* first = ProductInfo("");
+    EXPECT_EQ(first->ProductCaption, "Corvane");
+    EXPECT_TRUE(first->IsDefaultProduct);
+    EXPECT_EQ(first->InfoFileName, first->ModuleDir + "info.dat");
+    EXPECT_FALSE(first->ModuleFileName.empty());
+    TProductInfoLoader* second = ProductInfo(Path("absent.dat"));
+    EXPECT_EQ(second->InfoFileName, Path("absent.dat"));
+
+    // A file that is not product information raises.
+    TSetupEventPacket event;
+    const std::string wrong = WritePacket(event, "wrong.dat");
+    EXPECT_EQ(MessageOf([&] { ProductInfo(wrong); }).find("Failed to load packet TProductInformationPacket from file "),
+              0u);
+
+    // A caption in capitals is still the default product; from now on the same loader.
+    TProductInformationPacket info;
+    info.ProductCaption = "CORVANE";
+    info.VisualStudioAddIn = false;
+    const std::string path = WritePacket(info, "info.dat");
+    TProductInfoLoader* loaded = ProductInfo(path);
+    EXPECT_EQ(loaded->ProductCaption, "CORVANE");
+    EXPECT_TRUE(loaded->IsDefaultProduct);
+    EXPECT_FALSE(loaded->VisualStudioAddIn);
+    EXPECT_TRUE(loaded->VisualStudioBuilds);
+    EXPECT_EQ(ProductInfo(Path("other.dat")), loaded);
+    EXPECT_EQ(ProductInfo(""), loaded);
+}
+
+}  // namespace
+}  // namespace cm::test
