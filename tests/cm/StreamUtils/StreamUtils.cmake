@@ -1,5 +1,6 @@
 # StreamUtils sources/tests (see the unit's headers)
-corvane_gtest(cm_streams_portable_test SOURCES StreamUtils/StreamUtils_test.cpp StreamUtils/VirtualStream_test.cpp StreamUtils/PointerStream_test.cpp LIBS cm_portable)
+corvane_gtest(cm_streams_portable_test SOURCES StreamUtils/StreamUtils_test.cpp StreamUtils/VirtualStream_test.cpp StreamUtils/PointerStream_test.cpp
+  StreamUtils/ReadAheadStream_test.cpp LIBS cm_portable)
 if(CORVANE_WIN32)
   # File and mapped-file streams under Wine; cm_hold_file holds a file open for the retry tests.
   add_executable(cm_hold_file StreamUtils/HoldFile.cpp)
