@@ -28,7 +28,7 @@ const T& As(const void* member) {
     return *static_cast<const T*>(member);
 }
 
-// ---- Shared operations ---------------------------------------------------------------------------
+// ---- Shared operations --------------------------------------------------------------------------
 
 // Members written as their bytes: N of them, or the member's size (records).
 template <int32_t N>
@@ -88,7 +88,7 @@ int EmptyText(const TFieldDef&, void*, std::string& text) {
     return 1;
 }
 
-// ---- Accessor sets, one per kind ----------------------------------------------------------------------
+// ---- Accessor sets, one per kind ----------------------------------------------------------------
 
 template <class T>
 struct TIntegerAccessors {
@@ -167,7 +167,7 @@ constexpr TFieldAccess NoAccess{
     .GetInteger = nullptr, .SetInteger = nullptr, .GetString = nullptr, .SetString = nullptr,
     .GetDouble = nullptr, .SetDouble = nullptr, .GetObject = nullptr};
 
-// ---- Integers, booleans, floats ------------------------------------------------------------------
+// ---- Integers, booleans, floats -----------------------------------------------------------------
 
 template <class T>
 void ResetInteger(const TFieldDef& def, void* member) {
@@ -247,7 +247,7 @@ constexpr TFieldCodingOps DateTimeOps{
     },
     .Access = FloatAccess};
 
-// ---- Raw members ---------------------------------------------------------------------------------
+// ---- Raw members --------------------------------------------------------------------------------
 
 // Enumerations and sets: byte count n (the member's size), then the n bytes; a stored count that
 // differs is read as ReadFixed describes.
@@ -276,7 +276,7 @@ constexpr TFieldCodingOps RecordOps{
     .Write = WriteSized, .Read = ReadSized, .Reset = ResetZero, .Copy = CopyBytes, .Same = SameBytes,
     .Text = NoText, .Access = NoAccess};
 
-// ---- Strings -------------------------------------------------------------------------------------
+// ---- Strings ------------------------------------------------------------------------------------
 
 constexpr TFieldCodingOps StringOps{
     .Coding = TFieldCoding::String,
@@ -286,7 +286,9 @@ constexpr TFieldCodingOps StringOps{
     .Read = [](const TFieldDef&, void* member, TFieldReader& reader, TPacketReadContext*) {
         As<std::string>(member) = reader.ReadString();
     },
-    .Reset = [](const TFieldDef& def, void* member) { As<std::string>(member) = def.DefaultText ? def.DefaultText : ""; },
+    .Reset = [](const TFieldDef& def, void* member) {
+        As<std::string>(member) = def.DefaultText ? def.DefaultText : "";
+    },
     .Copy = CopyValue<std::string>, .Same = SameValue<std::string>,
     .Text = [](const TFieldDef&, void* member, std::string& text) {
         text = QuotedText(As<std::string>(member));
@@ -311,7 +313,7 @@ constexpr TFieldCodingOps WideStringOps{
     },
     .Access = WideStringAccess};
 
-// ---- Owned objects -------------------------------------------------------------------------------
+// ---- Owned objects ------------------------------------------------------------------------------
 
 bool SameStringLists(const TFieldDef&, void* a, void* b) {
     const auto& x = As<TStringListEx>(a);
@@ -490,10 +492,12 @@ constexpr TFieldCodingOps RecordListOps{
         reader.SyncIn();
     },
     .Reset = ClearContainer<TCustomList>,
-    .Copy = [](const TFieldDef&, void* dest, void* source) { As<TCustomList>(dest).AssignList(As<TCustomList>(source)); },
+    .Copy = [](const TFieldDef&, void* dest, void* source) {
+        As<TCustomList>(dest).AssignList(As<TCustomList>(source));
+    },
     .Same = SameContainer<TCustomList>, .Text = EmptyText, .Access = ObjectAccess<TFieldObjectType::List>};
 
-// ---- The lookup ----------------------------------------------------------------------------------
+// ---- The lookup ---------------------------------------------------------------------------------
 
 // Indexed by TFieldCoding.
 constexpr const TFieldCodingOps* CodingTables[] = {
