@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cm/Lists/TypedLists.h"
+#include "cm/Packets/FieldCodings.h"
 #include "cm/Packets/Packets.h"
 
 namespace cm {
@@ -81,25 +82,7 @@ int32_t TPacketClass::FieldIndexByName(const std::string& name) const {
 
 TFieldKind TPacketClass::FieldKind(int32_t index) const {
     const TFieldDef* def = FieldDef(index);
-    if (!def)
-        return fkOther;
-    switch (def->Coding) {
-        using enum TFieldCoding;
-        case Int8: case UInt8: case Int16: case UInt16: case Int32: case UInt32: case Int64: case CompactInt:
-            return fkInteger;
-        case Boolean:
-            return fkBoolean;
-        case Double: case DateTime:
-            return fkFloat;
-        case String: case WideString:
-            return fkString;
-        case StringList: case StringListText: case Blob: case Packet: case OptionalPacket: case PacketList:
-        case RecordList:
-            return fkObject;
-        case Fixed: case Guid: case Record:
-            break;
-    }
-    return fkOther;
+    return def ? CodingOps(def->Coding).Access.Kind : fkOther;
 }
 
 // ---- GUID text -----------------------------------------------------------------------------------

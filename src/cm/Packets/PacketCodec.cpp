@@ -1,10 +1,14 @@
-// The packet stream format: writing fields, the two bounded readers (stream and memory cursor),
-// class references, and SaveToStream / LoadFromStream / CreateFromStream.
+// The packet stream format: class references, the two forms of SaveToStream, and the readers
+// LoadFromStream / CreateFromStream with their bounds (nesting, build budget, read-ahead). The
+// fields themselves are written and read by their codings' tables (FieldCodings.cpp).
+#include <algorithm>
 #include <cstring>
 
+#include "cm/Packets/FieldCodings.h"
 #include "cm/Packets/PacketEngine.h"
 #include "cm/RealTimeCompressStreams/RealTimeCompressStreams.h"
 #include "cm/StreamUtils/PointerStream.h"
+#include "cm/StreamUtils/ReadAheadStream.h"
 #include "cm/StreamUtils/StreamUtils.h"
 
 namespace cm {
@@ -21,341 +25,10 @@ void WriteValue(TStream& stream, const T& value) {
     stream.WriteBuffer(&value, sizeof value);
 }
 
-}  // namespace
-
-// ---- Field encoding routines on streams ----------------------------------------------------------
-
-void WriteString(TStream& stream, const std::string& value) {
-    WriteCompactInt(stream, static_cast<int32_t>(value.size()));
-    stream.WriteBuffer(value.data(), static_cast<int32_t>(value.size()));
-}
-
-// The public readers below leave the stream just after what they read, also a memory stream,
-// which the reader parses in place.
-std::string ReadString(TStream& stream) {
-    TFieldReader reader(stream, -1, 0);
-    std::string value = reader.ReadString();
-    reader.SyncOut();
-    return value;
-}
-
-void WriteWideString(TStream& stream, const std::u16string& value, bool utf16) {
-    if (utf16) {
-        WriteCompactInt(stream, static_cast<int32_t>(value.size()));
-        stream.WriteBuffer(value.data(), static_cast<int32_t>(value.size() * 2));
-        return;
-    }
-    WriteString(stream, WideToNarrow(value.substr(0, 32767)));
-}
-
-std::u16string ReadWideString(TStream& stream) {
-    TFieldReader reader(stream, -1, 0);
-    std::u16string value = reader.ReadWideString();
-    reader.SyncOut();
-    return value;
-}
-
-void WriteStringList(TStream& stream, const TStrings& list) {
-    WriteCompactInt(stream, list.Count());
-    for (int32_t i = 0; i < list.Count(); ++i)
-        WriteString(stream, list[i]);
-}
-
-void ReadStringList(TStream& stream, TStrings& list) {
-    TFieldReader reader(stream, -1, 0);
-    reader.ReadStringList(list);
-    reader.SyncOut();
-}
-
-void WriteStreamField(TStream& stream, TCustomMemoryStream& value, bool compactLength) {
-    const int32_t size = value.Size();
-    if (compactLength)
-        WriteCompactInt(stream, size);
-    else
-        WriteValue(stream, size);
-    stream.WriteBuffer(value.Memory(), size);
-}
-
-void ReadStreamField(TStream& stream, TVirtualStream& value, bool compactLength) {
-    TFieldReader reader(stream, -1, 0);
-    reader.ReadBlob(value, compactLength);
-    reader.SyncOut();
-}
-
-void WriteFixed(TStream& stream, const void* source, int32_t size) {
-    WriteByte(stream, static_cast<uint8_t>(size));
-    stream.WriteBuffer(source, size);
-}
-
-void ReadFixed(TStream& stream, void* destination, int32_t size) {
-    TFieldReader reader(stream, -1, 0);
-    reader.ReadFixed(destination, size);
-    reader.SyncOut();
-}
-
-// ---- The bounded reader --------------------------------------------------------------------------
-
-TFieldReader::TFieldReader(TStream& stream, int64_t limit, int32_t depth) : FStream(stream), FDepth(depth) {
-    if (IsMemoryStream(stream)) {
-        auto& memory = static_cast<TCustomMemoryStream&>(stream);
-        // A position before the data would put the cursor before the buffer.
-        if (memory.Position() < 0) throw EStreamError("Stream read error");
-        FBase = static_cast<const uint8_t*>(memory.Memory());
-        const int64_t end = limit < 0 ? memory.Size() : std::min<int64_t>(limit, memory.Size());
-        FCursor = FBase + memory.Position();
-        FEnd = FBase + std::max<int64_t>(end, memory.Position());
-        if (FCursor > FBase + memory.Size())  // positioned beyond the data: nothing to read
-            FCursor = FEnd = FBase + memory.Size();
-    } else {
-        FPosition = stream.Position();
-        FLimit = limit < 0 ? stream.Size() : limit;
-    }
-}
-
-int64_t TFieldReader::Remaining() const {
-    if (FBase)
-        return FEnd - FCursor;
-    return FLimit > FPosition ? FLimit - FPosition : 0;
-}
-
-void TFieldReader::Read(void* buffer, int32_t count) {
-    if (count <= 0)
-        return;
-    if (count > Remaining())
-        throw EStreamError("Stream read error");
-    if (FBase) {
-        std::memcpy(buffer, FCursor, static_cast<size_t>(count));
-        FCursor += count;
-    } else {
-        FStream.ReadBuffer(buffer, count);
-        FPosition += count;
-    }
-}
-
-void TFieldReader::Skip(int32_t count) {
-    if (count <= 0)
-        return;
-    if (count > Remaining())
-        throw EStreamError("Stream read error");
-    if (FBase) {
-        FCursor += count;
-    } else {
-        FStream.Seek(count, soCurrent);
-        FPosition += count;
-    }
-}
-
-int32_t TFieldReader::ReadCompactInt() {
-    uint8_t first = ReadValue<uint8_t>();
-    if ((first & 1) == 0)
-        return first >> 1;
-    uint8_t rest[3];
-    Read(rest, 3);
-    const uint32_t raw = first | uint32_t(rest[0]) << 8 | uint32_t(rest[1]) << 16 | uint32_t(rest[2]) << 24;
-    return static_cast<int32_t>(raw >> 1);
-}
-
-uint16_t TFieldReader::ReadCompactWord() {
-    uint8_t first = ReadValue<uint8_t>();
-    if ((first & 1) == 0)
-        return first >> 1;
-    const uint8_t second = ReadValue<uint8_t>();
-    return static_cast<uint16_t>((first | second << 8) >> 1);
-}
-
-void TFieldReader::CheckLength(int64_t bytes, int32_t stored) {
-    if (stored < 0)
-        throw EPacketError(Format("Invalid packet data in %s: negative length %d", {FieldText(), stored}));
-    if (bytes > Remaining())
-        throw EPacketError(Format("Invalid packet data in %s: length %d exceeds the %d bytes left",
-                                  {FieldText(), stored, static_cast<long long>(Remaining())}));
-}
-
-std::string TFieldReader::FieldText() const {
-    if (!FClass)
-        return "packet";
-    return std::string(FClass->Name) + "." + (FField ? FField->Name : "");
-}
-
-std::string TFieldReader::ReadString() {
-    const int32_t length = ReadCompactInt();
-    CheckLength(length, length);
-    std::string value(static_cast<size_t>(length), '\0');
-    Read(value.data(), length);
-    return value;
-}
-
-std::u16string TFieldReader::ReadWideString() {
-    const int32_t length = ReadCompactInt();
-    CheckLength(int64_t(length) * 2, length);
-    std::u16string value(static_cast<size_t>(length), u'\0');
-    Read(value.data(), length * 2);
-    return value;
-}
-
-void TFieldReader::ReadStringList(TStrings& list) {
-    const int32_t count = ReadCompactInt();
-    CheckLength(count, count);  // every line takes one byte at least
-    list.Clear();
-    if (auto* ex = dynamic_cast<TStringListEx*>(&list))
-        ex->SetCapacity(count);
-    for (int32_t i = 0; i < count; ++i)
-        list.Add(ReadString());
-}
-
-void TFieldReader::ReadBlob(TVirtualStream& value, bool compactLength) {
-    const int32_t length = compactLength ? ReadCompactInt() : ReadValue<int32_t>();
-    CheckLength(length, length);
-    value.Rewind();
-    value.SetSizeExact(length);
-    Read(value.Memory(), length);
-    value.Rewind();
-}
-
-void TFieldReader::ReadFixed(void* destination, int32_t size) {
-    const uint8_t stored = ReadValue<uint8_t>();
-    if (stored < size) {
-        std::memset(destination, 0, static_cast<size_t>(size));
-        Read(destination, stored);
-    } else {
-        Read(destination, size);
-        Skip(stored - size);
-    }
-}
-
-int64_t TFieldReader::SyncOut() {
-    if (FBase) {
-        FStream.Seek(static_cast<int32_t>(FCursor - FBase), soBeginning);
-        return FEnd - FBase;
-    }
-    return FLimit;
-}
-
-void TFieldReader::SyncIn() {
-    const int32_t position = FStream.Position();
-    // Nested readers are bounded by this reader's end; a record list reads by its own rules.
-    if (position < 0 || position > (FBase ? FEnd - FBase : FLimit))
-        throw EStreamError("Stream read error");
-    if (FBase)
-        FCursor = FBase + position;
-    else
-        FPosition = position;
-}
-
-void TFieldReader::SetField(const TPacketClass* cls, const TFieldDef* field) {
-    FClass = cls;
-    FField = field;
-}
-
-// ---- Read-ahead ----------------------------------------------------------------------------------
-
-TReadAheadStream::TReadAheadStream(TStream& base)
-    : FBase(base), FSize(base.Size()), FLimit(FSize), FPosition(base.Position()), FBasePosition(FPosition) {}
-
-int32_t TReadAheadStream::Read(void* buffer, int32_t count) {
-    if (count <= 0 || FPosition >= FSize || FPosition < 0)
-        return 0;
-    count = static_cast<int32_t>(std::min<int64_t>(count, FSize - FPosition));
-    auto* target = static_cast<uint8_t*>(buffer);
-    int32_t done = 0;
-    // What the current piece holds of the request.
-    if (FPosition >= FPieceStart && FPosition < FPieceStart + FPieceLength) {
-        const int32_t offset = static_cast<int32_t>(FPosition - FPieceStart);
-        done = std::min(count, FPieceLength - offset);
-        std::memcpy(target, FPiece.data() + offset, static_cast<size_t>(done));
-        FPosition += done;
-    }
-    if (done == count)
-        return done;
-    const int32_t rest = count - done;
-    MoveBase();
-    if (rest >= FNextPiece) {
-        const int32_t read = FBase.Read(target + done, rest);
-        FBasePosition += read;
-        FPosition += read;
-        return done + read;
-    }
-    // A new piece from here on, each one larger up to the largest, and never past the limit
-    // (though always the rest of this request).
-    const int64_t pieceEnd = std::max<int64_t>(std::min<int64_t>(FLimit, FSize), FPosition + rest);
-    const int32_t piece = static_cast<int32_t>(std::min<int64_t>(FNextPiece, pieceEnd - FPosition));
-    FNextPiece = std::min(FNextPiece * 2, LargestPiece);
-    FPiece.resize(static_cast<size_t>(piece));
-    FPieceStart = FPosition;
-    FPieceLength = FBase.Read(FPiece.data(), piece);
-    FBasePosition += FPieceLength;
-    const int32_t more = std::min(rest, FPieceLength);
-    std::memcpy(target + done, FPiece.data(), static_cast<size_t>(more));
-    FPosition += more;
-    return done + more;
-}
-
-int32_t TReadAheadStream::Write(const void*, int32_t) {
-    throw EStreamError("Stream write error");
-}
-
-int32_t TReadAheadStream::Seek(int32_t offset, SeekOrigin origin) {
-    switch (origin) {
-        case soBeginning: FPosition = offset; break;
-        case soCurrent: FPosition += offset; break;
-        case soEnd: FPosition = FSize + static_cast<int64_t>(offset); break;
-    }
-    return static_cast<int32_t>(FPosition);
-}
-
-void TReadAheadStream::Detach() {
-    MoveBase();
-}
-
-void TReadAheadStream::MoveBase() {
-    if (FBasePosition == FPosition)
-        return;
-    FBasePosition = FBase.Seek(static_cast<int32_t>(FPosition), soBeginning);
-    // A stream that cannot go there would hand out other bytes than those asked for.
-    if (FBasePosition != FPosition)
-        throw EStreamError("Stream read error");
-}
-
 // ---- Writing -------------------------------------------------------------------------------------
 
-namespace {
-
-void WriteField(TPacket& packet, const TFieldDef& def, TStream& stream, TPacketWriteContext* context) {
-    void* member = def.Locate(packet);
-    switch (def.Coding) {
-        using enum TFieldCoding;
-        case Int8: case UInt8: stream.WriteBuffer(member, 1); break;
-        case Int16: case UInt16: stream.WriteBuffer(member, 2); break;
-        case Int32: case UInt32: stream.WriteBuffer(member, 4); break;
-        case Int64: case Double: case DateTime: stream.WriteBuffer(member, 8); break;
-        case CompactInt: WriteCompactInt(stream, *static_cast<int32_t*>(member)); break;
-        case Boolean: WriteByte(stream, *static_cast<bool*>(member) ? 1 : 0); break;
-        case Fixed: WriteFixed(stream, member, def.Size); break;
-        case Guid: stream.WriteBuffer(member, 16); break;
-        case Record: stream.WriteBuffer(member, def.Size); break;
-        case String: WriteString(stream, *static_cast<std::string*>(member)); break;
-        case WideString: WriteWideString(stream, *static_cast<std::u16string*>(member), true); break;
-        case StringList: WriteStringList(stream, *static_cast<TStringListEx*>(member)); break;
-        case StringListText: WriteString(stream, static_cast<TStringListEx*>(member)->Text()); break;
-        case Blob: WriteStreamField(stream, *static_cast<TVirtualStream*>(member), context != nullptr); break;
-        case Packet: {
-            auto& nested = *static_cast<std::unique_ptr<TPacket>*>(member);
-            CM_ASSERT(PacketsUnit, nested != nullptr);
-            nested->SaveToStream(stream, context, 0);
-            break;
-        }
-        case OptionalPacket: {
-            auto& nested = *static_cast<std::unique_ptr<TPacket>*>(member);
-            WriteByte(stream, nested ? 1 : 0);
-            if (nested)
-                nested->SaveToStream(stream, context, 0);
-            break;
-        }
-        case PacketList: static_cast<TCustomPacketList*>(member)->SaveToStream(stream, context); break;
-        case RecordList: static_cast<TCustomList*>(member)->SaveToStream(stream); break;
-    }
-}
-
+// The compact form's class reference: the class's context ID, or the new ID's record the first
+// time the class is written with this context. The class must be registered (an assertion).
 void WriteClassReference(TStream& stream, const TPacketClass& cls, TPacketWriteContext& context) {
     const int32_t number = cls.ClassNumber.load();
     CM_ASSERT(PacketsUnit, number >= 1);
@@ -376,8 +49,10 @@ void WriteClassReference(TStream& stream, const TPacketClass& cls, TPacketWriteC
 
 void TPacket::WriteFields(TStream& stream, TPacketWriteContext* context) {
     const TPacketClass& cls = ClassType();
-    for (int32_t i = 0, n = cls.FieldCount(); i < n; ++i)
-        WriteField(*this, *cls.FieldDef(i), stream, context);
+    for (int32_t i = 0, n = cls.FieldCount(); i < n; ++i) {
+        const TFieldDef& def = *cls.FieldDef(i);
+        CodingOps(def.Coding).Write(def, def.Locate(*this), stream, context);
+    }
 }
 
 void TPacket::SaveToStream(TStream& stream, TPacketWriteContext* context, uint32_t flags) {
@@ -415,70 +90,6 @@ void TPacket::SaveToStream(TStream& stream, TPacketWriteContext* context, uint32
 namespace packet_engine {
 
 namespace {
-
-void ReadField(TPacket& packet, const TPacketClass& cls, const TFieldDef& def, TFieldReader& reader,
-               TPacketReadContext* context) {
-    reader.SetField(&cls, &def);
-    void* member = def.Locate(packet);
-    switch (def.Coding) {
-        using enum TFieldCoding;
-        case Int8: case UInt8: reader.Read(member, 1); break;
-        case Int16: case UInt16: reader.Read(member, 2); break;
-        case Int32: case UInt32: reader.Read(member, 4); break;
-        case Int64: case Double: case DateTime: reader.Read(member, 8); break;
-        case CompactInt: *static_cast<int32_t*>(member) = reader.ReadCompactInt(); break;
-        case Boolean: *static_cast<bool*>(member) = reader.ReadValue<uint8_t>() != 0; break;
-        case Fixed: reader.ReadFixed(member, def.Size); break;
-        case Guid: reader.Read(member, 16); break;
-        case Record: reader.Read(member, def.Size); break;
-        case String: *static_cast<std::string*>(member) = reader.ReadString(); break;
-        case WideString: *static_cast<std::u16string*>(member) = reader.ReadWideString(); break;
-        case StringList: reader.ReadStringList(*static_cast<TStringListEx*>(member)); break;
-        case StringListText: static_cast<TStringListEx*>(member)->SetText(reader.ReadString()); break;
-        case Blob: reader.ReadBlob(*static_cast<TVirtualStream*>(member), context != nullptr); break;
-        case Packet: case OptionalPacket: {
-            auto& nested = *static_cast<std::unique_ptr<TPacket>*>(member);
-            if (def.Coding == OptionalPacket) {
-                const uint8_t present = reader.ReadValue<uint8_t>();
-                if (present > 1)
-                    throw EPacketError(Format("Invalid packet data in %s: presence byte %d",
-                                              {reader.FieldText(), present}));
-                if (!present) {
-                    nested.reset();
-                    break;
-                }
-            }
-            if (!nested) {
-                CM_ASSERT(PacketsUnit, def.ItemClass && def.ItemClass->Construct);
-                ChargeBuild(*def.ItemClass);
-                nested.reset(def.ItemClass->Construct());
-            }
-            const int64_t limit = reader.SyncOut();
-            ReadPacket(reader.Stream(), context, nested.get(), limit, reader.Depth() + 1);
-            reader.SyncIn();
-            break;
-        }
-        case PacketList: {
-            auto& list = *static_cast<TCustomPacketList*>(member);
-            const int32_t count = reader.ReadValue<int32_t>();
-            const int32_t minSize = context ? MinCompactPacketSize : MinFullPacketSize;
-            reader.CheckLength(int64_t(count) * minSize, count);
-            list.Clear();
-            list.Reserve(count);
-            const int64_t limit = reader.SyncOut();
-            for (int32_t i = 0; i < count; ++i)
-                list.Add(ReadPacket(reader.Stream(), context, nullptr, limit, reader.Depth() + 1));
-            reader.SyncIn();
-            break;
-        }
-        case RecordList: {
-            reader.SyncOut();
-            static_cast<TCustomList*>(member)->LoadFromStream(reader.Stream());
-            reader.SyncIn();
-            break;
-        }
-    }
-}
 
 // Reads the class reference of the compact form; returns the class and its stored field count.
 TPacketReadContext::TEntry ReadClassReference(TFieldReader& reader, TPacketReadContext& context) {
@@ -547,6 +158,16 @@ void ChargeBuild(const TPacketClass& cls) {
                                   {static_cast<long long>(budget->Input), static_cast<long long>(budget->Limit)}));
 }
 
+void ReadPacketList(TFieldReader& reader, TCustomPacketList& list, TPacketReadContext* context) {
+    const int32_t count = reader.ReadValue<int32_t>();
+    reader.CheckLength(int64_t(count) * (context ? MinCompactPacketSize : MinFullPacketSize), count);
+    list.Clear();
+    list.Reserve(count);
+    const int64_t limit = reader.SyncOut();
+    for (int32_t i = 0; i < count; ++i)
+        list.Add(ReadPacket(reader.Stream(), context, nullptr, limit, reader.Depth() + 1));
+}
+
 void ReadBody(TPacket& packet, TFieldReader& reader, int32_t& storedCount, TPacketReadContext* context) {
     if (storedCount <= 0)
         return;
@@ -558,7 +179,8 @@ void ReadBody(TPacket& packet, TFieldReader& reader, int32_t& storedCount, TPack
         const TPacketClass* owner = &cls;
         while (owner->Parent && index < owner->Parent->FieldCount())
             owner = owner->Parent;
-        ReadField(packet, *owner, *def, reader, context);
+        reader.SetField(owner, def);
+        CodingOps(def->Coding).Read(*def, def->Locate(packet), reader, context);
     }
     storedCount -= index;
 }
@@ -694,13 +316,7 @@ std::unique_ptr<TPacket> TPacket::CreateFromStream(TStream& stream, TPacketReadC
 void TCustomPacketList::LoadFromStream(TStream& stream, TPacketReadContext* context) {
     packet_engine::TBuildScope budget(static_cast<int64_t>(stream.Size()) - stream.Position());
     TFieldReader reader(stream, -1, 0);
-    const int32_t count = reader.ReadValue<int32_t>();
-    reader.CheckLength(int64_t(count) * (context ? MinCompactPacketSize : MinFullPacketSize), count);
-    Clear();
-    Reserve(count);
-    const int64_t limit = reader.SyncOut();
-    for (int32_t i = 0; i < count; ++i)
-        Add(packet_engine::ReadPacket(stream, context, nullptr, limit, 1));
+    packet_engine::ReadPacketList(reader, *this, context);
 }
 
 }  // namespace cm

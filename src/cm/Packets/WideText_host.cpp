@@ -1,5 +1,5 @@
-// Wide-string field text on the host: Latin-1 (see PacketEngine.h).
-#include "cm/Packets/PacketEngine.h"
+// Wide-string field text on the host: Latin-1 (see FieldConversions.h).
+#include "cm/Packets/FieldConversions.h"
 
 namespace cm {
 

@@ -1,7 +1,7 @@
 // Wide-string field text on Windows: the system's ANSI code page, as every 8-bit string of the
-// system (see PacketEngine.h).
+// system (see FieldConversions.h).
 #include "cm/Objects/WinApi.h"
-#include "cm/Packets/PacketEngine.h"
+#include "cm/Packets/FieldConversions.h"
 
 namespace cm {
 

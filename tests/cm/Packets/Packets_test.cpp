@@ -328,8 +328,6 @@ TEST_F(PacketsTest, EveryFieldRoundTripsInEveryForm) {
     }
 }
 
-// Bodies up to 64 KB are parsed from one read, larger ones field by field; either way a plain
-// stream sees a handful of reads (the read-ahead serves the small ones), and the packet is the same.
 // A compressed packet saved into a reused memory stream that held more: the stream ends with the
 // packet, so that a reader of the whole stream finds exactly it.
 TEST_F(PacketsTest, CompressedPacketIntoAReusedStreamReadsBack) {
@@ -385,6 +383,8 @@ TEST_F(PacketsTest, ReadingAPacketTakesNothingBeyondIt) {
     }
 }
 
+// Bodies up to 64 KB are parsed from one read, larger ones field by field; either way a plain
+// stream sees a handful of reads (the read-ahead serves the small ones), and the packet is the same.
 TEST_F(PacketsTest, LargeBodiesCostFewStreamReads) {
     for (int32_t bodySize : {65536, 65537, 1000000}) {
         TTinyPacket packet;
