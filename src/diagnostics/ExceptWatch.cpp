@@ -534,14 +534,15 @@ extern "C" {
 // The throw routine as every throw of the program calls it (linked with -Wl,--wrap=__cxa_throw):
 // the raised report, then the runtime's routine unchanged.
 [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* type, void(_GLIBCXX_CDTOR_CALLABI* destroy)(void*)) {
-    // The return address only: the raising call before it is looked up when a report needs it.
-    cm::ThrownObject().Set(object);
-    cm::ThrowAddress().Set(__builtin_return_address(0));
     if (auto* probe = static_cast<cm::TProbe*>(cm::ProbeValue().Get())) {
         probe->Reached |= cm::ipExceptionRaising;
     } else if ((cm::State().Installed.load() & cm::ipExceptionRaising) != 0) {
         cm::ExceptionRaisedReport(object, type, __builtin_frame_address(0));
     }
+    // Noted after the report, whose own exceptions pass here too. The return address only: the
+    // raising call before it is looked up when a report needs it.
+    cm::ThrownObject().Set(object);
+    cm::ThrowAddress().Set(__builtin_return_address(0));
     __real___cxa_throw(object, type, destroy);
 }
 

@@ -20,7 +20,7 @@ void PersonalityConsulted(_Unwind_Exception_Class exceptionClass, const _Unwind_
 // Makes the thread, when it continues with context, raise the pending fault's exception as if the
 // faulting instruction had called the raising routine: the return address is the faulting
 // instruction + 1, so that the unwinder finds that instruction's frame and handler region. The
-// per-architecture trampoline keeps the stack aligned and carries unwind data.
+// per-architecture trampoline pushes it, keeps the stack aligned and carries unwind data.
 void RedirectToFaultRaise(CONTEXT& context);
 
 // The call trace's first address and stack start for a processor context.

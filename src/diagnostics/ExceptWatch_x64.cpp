@@ -26,13 +26,18 @@ EXCEPTION_DISPOSITION __wrap___gxx_personality_seh0(PEXCEPTION_RECORD record, vo
 }
 }
 
-// Entered with the stack as the faulting instruction left it plus the return address pushed by
-// RedirectToFaultRaise. The frame register keeps the caller's stack position for the unwinder,
-// so the stack can be aligned (and given its home area) for the raising routine whatever it was.
+// Entered at the entry label with the stack as the faulting instruction left it and the return
+// address in RAX: pushed there, it makes the frame of a call from the faulting instruction. The
+// routine proper (with unwind data) starts after the push. Its frame register keeps the caller's
+// stack position for the unwinder, so the stack can be aligned (and given its home area) for the
+// raising routine whatever it was.
 __asm__(
     ".text\n"
-    ".globl CorvaneFaultTrampoline\n"
-    ".def CorvaneFaultTrampoline; .scl 2; .type 32; .endef\n"
+    ".globl CorvaneFaultTrampolineEntry\n"
+    ".def CorvaneFaultTrampolineEntry; .scl 2; .type 32; .endef\n"
+    "CorvaneFaultTrampolineEntry:\n"
+    "    pushq %rax\n"
+    ".def CorvaneFaultTrampoline; .scl 3; .type 32; .endef\n"
     ".seh_proc CorvaneFaultTrampoline\n"
     "CorvaneFaultTrampoline:\n"
     "    pushq %rbp\n"
@@ -46,14 +51,16 @@ __asm__(
     "    int3\n"
     "    .seh_endproc\n");
 
-extern "C" void CorvaneFaultTrampoline();
+extern "C" void CorvaneFaultTrampolineEntry();
 
 namespace cm::watch {
 
+// Nothing is written to the thread's stack here: below the faulting stack position lie the
+// system's own records of this dispatch. RAX is free to carry the address: a landing pad expects
+// no call-clobbered register to survive the raise.
 void RedirectToFaultRaise(CONTEXT& context) {
-    context.Rsp -= sizeof(DWORD64);
-    *reinterpret_cast<DWORD64*>(context.Rsp) = context.Rip + 1;
-    context.Rip = reinterpret_cast<DWORD64>(&CorvaneFaultTrampoline);
+    context.Rax = context.Rip + 1;
+    context.Rip = reinterpret_cast<DWORD64>(&CorvaneFaultTrampolineEntry);
 }
 
 // x64 code keeps no frame pointer: the trace walks the unwinder's frames from the stack pointer.

@@ -19,13 +19,17 @@ _Unwind_Reason_Code __wrap___gxx_personality_v0(int version, _Unwind_Action acti
 }
 }
 
-// Entered with the stack as the faulting instruction left it plus the return address pushed by
-// RedirectToFaultRaise. The frame pointer keeps the caller's stack position for the unwinder
-// (CFA = ebp + 8), so the stack can be aligned for the raising routine whatever it was.
+// Entered at the entry label with the stack as the faulting instruction left it and the return
+// address in EAX: pushed there, it makes the frame of a call from the faulting instruction. The
+// routine proper (with unwind data) starts after the push. Its frame pointer keeps the caller's
+// stack position for the unwinder (CFA = ebp + 8), so the stack can be aligned for the raising
+// routine whatever it was.
 __asm__(
     ".text\n"
-    ".globl _CorvaneFaultTrampoline\n"
-    ".def _CorvaneFaultTrampoline; .scl 2; .type 32; .endef\n"
+    ".globl _CorvaneFaultTrampolineEntry\n"
+    ".def _CorvaneFaultTrampolineEntry; .scl 2; .type 32; .endef\n"
+    "_CorvaneFaultTrampolineEntry:\n"
+    "    pushl %eax\n"
     "_CorvaneFaultTrampoline:\n"
     ".cfi_startproc\n"
     "    pushl %ebp\n"
@@ -38,14 +42,16 @@ __asm__(
     "    ud2\n"
     ".cfi_endproc\n");
 
-extern "C" void CorvaneFaultTrampoline();
+extern "C" void CorvaneFaultTrampolineEntry();
 
 namespace cm::watch {
 
+// Nothing is written to the thread's stack here: below the faulting stack position lie the
+// system's own records of this dispatch. EAX is free to carry the address: a landing pad expects
+// no call-clobbered register to survive the raise.
 void RedirectToFaultRaise(CONTEXT& context) {
-    context.Esp -= sizeof(DWORD);
-    *reinterpret_cast<DWORD*>(context.Esp) = context.Eip + 1;
-    context.Eip = reinterpret_cast<DWORD>(&CorvaneFaultTrampoline);
+    context.Eax = context.Eip + 1;
+    context.Eip = reinterpret_cast<DWORD>(&CorvaneFaultTrampolineEntry);
 }
 
 void ContextTraceStart(const CONTEXT& context, const void*& first, const void*& start) {

@@ -19,7 +19,9 @@ namespace {
 
 [[gnu::noinline]] void Raise() { throw cm::Exception("probe exception"); }
 
-[[gnu::noinline]] int Divide(volatile int* a, volatile int* b) { return *a / *b; }
+// The quotient is stored: a division whose result nobody uses is left out, fault and all.
+volatile int gQuotient = 0;
+[[gnu::noinline]] void Divide(volatile int* a, volatile int* b) { gQuotient = *a / *b; }
 
 DWORD WINAPI FaultingThread(void*) {
     volatile uintptr_t address = 0x30;

@@ -116,8 +116,14 @@ std::string ThisThreadId() { return std::to_string(::GetCurrentThreadId()); }
 
 [[gnu::noinline]] void Raise(const std::string& message) { throw Exception(message); }
 [[gnu::noinline]] void RaiseAbort() { throw EAbort("quiet"); }
-[[gnu::noinline]] int Divide(volatile int* a, volatile int* b) { return *a / *b; }
-[[gnu::noinline]] int ReadAt(uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
+// The quotient is stored: a division whose result nobody uses is left out, fault and all.
+volatile int gQuotient = 0;
+[[gnu::noinline]] void Divide(volatile int* a, volatile int* b) { gQuotient = *a / *b; }
+// The address passes through a volatile: a constant one is refused by the compiler's bounds checks.
+[[gnu::noinline]] int ReadAt(uintptr_t address) {
+    volatile uintptr_t at = address;
+    return *reinterpret_cast<volatile int*>(at);
+}
 // A fault in a frame with a clean-up: the clean-up runs as for any exception.
 struct TSetOnExit {
     bool& Flag;
@@ -125,7 +131,8 @@ struct TSetOnExit {
 };
 [[gnu::noinline]] void WriteAt(uintptr_t address, bool& cleanedUp) {
     TSetOnExit guard{cleanedUp};
-    *reinterpret_cast<volatile int*>(address) = 1;
+    volatile uintptr_t at = address;
+    *reinterpret_cast<volatile int*>(at) = 1;
 }
 
 TEST(ExceptWatch, AllPointsInstalledAtStartUp) {
