@@ -26,6 +26,7 @@ constexpr const char* UnknownClass = "Unknown Class";
 constexpr uint32_t ErrorSeverity = 0xC0000000;       // the top bits of an error code
 constexpr uint32_t GccCodeMask = 0xF0FFFFFF;          // the GCC codes differ in bits 24-27 only
 constexpr uint32_t NotFamilyNt = 0x80000000;          // GetVersion: set on the non-NT family
+constexpr uint32_t StackOverflowCode = 0xC00000FD;
 constexpr int AddressDigits = CallTraceAddressDigits;  // 8 on x86, 16 on x64
 // The class of a C++ exception of this runtime ("GNUCC++" + 0), and of one rethrown from an
 // exception_ptr (+ 1), whose header points at the primary exception.
@@ -288,11 +289,11 @@ LONG CALLBACK AnyExceptionHandler(EXCEPTION_POINTERS* pointers) {
     if (!InProgramImage(reinterpret_cast<uintptr_t>(record->ExceptionAddress))) return EXCEPTION_CONTINUE_SEARCH;
     // A stack overflow leaves too little stack to unwind on; a noncontinuable exception cannot
     // be resumed at the raising routine.
-    if (code == 0xC00000FD || (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0) EndProcessAfterFault();
+    if (code == StackOverflowCode || (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0) EndProcessAfterFault();
     auto* pending = static_cast<TPendingFault*>(PendingFaultValue().Get());
     if (pending == nullptr) {
-        // Once per thread that faults, never freed: a thread's first fault must not depend on a
-        // heap that the fault may have damaged more than once.
+        // Made at a thread's first fault of its own code and kept for its later ones (a record per
+        // such thread, never freed): the raise reads it after this handler has returned.
         pending = static_cast<TPendingFault*>(::HeapAlloc(::GetProcessHeap(), 0, sizeof(TPendingFault)));
         if (pending == nullptr) EndProcessAfterFault();
         PendingFaultValue().Set(pending);
