@@ -78,11 +78,12 @@ const std::regex HandlerLayout("^-{10}Exception-{21}" + TitleTime + "-{16}\r\n(\
 
 // The reports of a log text: each title line starts one, which runs to the next entry.
 std::vector<TReport> ParseReports(const std::string& text) {
+    // Title lines start a line: searched for with the line end before them (one put before the
+    // text for its first line), the position found in the framed text is the title's in text.
+    const std::string framed = "\r\n" + text;
     std::vector<size_t> starts;
-    for (size_t at = text.find("----------"); at != std::string::npos; at = text.find("\r\n----------", at + 1)) {
-        if (at > 0) at += 2;
+    for (size_t at = framed.find("\r\n----------"); at != std::string::npos; at = framed.find("\r\n----------", at + 2))
         starts.push_back(at);
-    }
     std::vector<TReport> reports;
     for (size_t i = 0; i < starts.size(); ++i) {
         const std::string entry =
@@ -398,17 +399,20 @@ TEST(ExceptWatch, FaultInThreadBody) {
     EXPECT_NE(text.find("Access violation at address ", entry), std::string::npos) << text;
 }
 
+constexpr UINT FaultMessage = WM_APP + 1;
+
+LRESULT CALLBACK FaultingWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message != FaultMessage) return ::DefWindowProcA(window, message, w, l);
+    return GuardWindowProc([] {
+        ReadAt(0x80);
+        return LRESULT{0};
+    });
+}
+
 // A fault in a guarded window procedure is a dispatch error of the loop.
 TEST(ExceptWatch, FaultInWindowProcedure) {
-    constexpr UINT FaultMessage = WM_APP + 1;
     WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM w, LPARAM l) -> LRESULT {
-        if (message != FaultMessage) return ::DefWindowProcA(window, message, w, l);
-        return GuardWindowProc([] {
-            ReadAt(0x80);
-            return LRESULT{0};
-        });
-    };
+    windowClass.lpfnWndProc = &FaultingWindowProc;
     windowClass.hInstance = ::GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "ExceptWatchTestWindow";
     ::RegisterClassA(&windowClass);
