@@ -2,6 +2,7 @@
 
 #include "bootstrap/AppRemoteControl.h"
 #include "cm/NotifyQueue/NotifyQueue.h"
+#include "diagnostics/ExceptWatch.h"
 #include "diagnostics/Logs.h"
 #include "catalogue/ProductInfoLoader.h"
 #include "catalogue/SetupPackets.h"
@@ -21,6 +22,8 @@ constexpr cm::TModuleEntry Modules[] = {
     {"ProductInformation", cm::InitializeProductInformation, nullptr},
     // The log reads its "Level" under a key built from the product caption.
     {"Logs", InitializeLogsOfProduct, cm::FinalizeLogs},
+    // Reports into the log from here on; its interception points stay for the life of the process.
+    {"ExceptWatch", cm::InitializeExceptWatch, nullptr},
     // The main thread's notify queue comes after the log, so that it is freed before the log
     // closes: the report of notifications still pending at shut-down must reach the log.
     {"cm/NotifyQueue", cm::InitializeNotifyQueue, cm::FinalizeNotifyQueue},

@@ -39,6 +39,19 @@ void FlushStdOut() {
     FlushFileBuffers(GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
+#ifdef CORVANE_FAULT_INJECTION
+// Test builds only, never the shipped program: CORVANE_TEST_FAULT=<point> makes the sequence
+// fault at that point by a write to an unmapped address, as a defect of the program would.
+constexpr uintptr_t TestFaultAddress = 0x10;
+void InjectTestFault(const char* point) {
+    char value[32] = {};
+    const DWORD length = ::GetEnvironmentVariableA("CORVANE_TEST_FAULT", value, sizeof value);
+    if (length == 0 || length >= sizeof value || std::strcmp(value, point) != 0) return;
+    volatile uintptr_t address = TestFaultAddress;
+    *reinterpret_cast<volatile int*>(address) = 1;
+}
+#endif
+
 }  // namespace
 
 void SetupCore::MarkPhase(const char* name) noexcept {
@@ -203,6 +216,9 @@ void SetupCore::CutSetupExecutable() {
     // Declared second, so freed first, also when a step fails. Plain writes of a known size: no
     // space reservation (zeros written first) as a growing mapping needs.
     cm::TFileStreamEx exe(SetupExePath, cm::fmCreate, cm::ffTemporary, 0);
+#ifdef CORVANE_FAULT_INJECTION
+    InjectTestFault("cut");  // both files open
+#endif
     if (package.Seek(-Metadata.ExeSize, cm::soEnd) != packageSize - Metadata.ExeSize)
         throw cm::EStreamError("Stream read error");
     exe.CopyFrom(package, Metadata.ExeSize);

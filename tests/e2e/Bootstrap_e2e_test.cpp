@@ -10,6 +10,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <regex>
 #include <sstream>
 
 namespace e2e {
@@ -491,6 +492,28 @@ TEST_F(BootstrapE2E, BadInputIsAFatalErrorAndLeavesNothing) {
     EXPECT_EQ(0u, r.StdOut.find("Please wait.....Fatal Error: Failed to create process: ; \"")) << r.StdOut;
     EXPECT_FALSE(r.SetupRan);
     EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+}
+
+// A fault of the bootstrap's own code in the middle of the sequence (a test build's write to an
+// unmapped address while the setup executable is cut out, both files open) ends as any fatal
+// error does: reported in the log, the files closed and the temporary directory removed, the
+// mapped message shown, exit code 6.
+TEST_F(BootstrapE2E, FaultMidSequenceEndsCleanly) {
+    const std::string exe = WorkDirectory() + "faulty.exe";
+    fixture::MakeBootstrap(TestBinDirectory() + "bootstrap-console-faulty.exe", exe, Stored());
+    ::SetEnvironmentVariableA("CORVANE_TEST_FAULT", "cut");
+    RunResult r = RunBootstrap(exe, {});
+    ::SetEnvironmentVariableA("CORVANE_TEST_FAULT", nullptr);
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(6, r.ExitCode);
+    EXPECT_FALSE(r.SetupRan);
+    EXPECT_FALSE(DirectoryExists(r.TempDirectory)) << r.TempDirectory;
+    const std::string address = "[0-9A-F]{" + std::to_string(2 * sizeof(void*)) + "}";
+    EXPECT_TRUE(std::regex_match(r.StdOut, std::regex("Please wait\\.+Fatal Error: Access violation at address " +
+                                                      address + " in module 'faulty\\.exe'\\. Write of address 0+10\r\n")))
+        << r.StdOut;
+    const std::string log = fixture::ReadWholeFile(WorkDirectory() + "Logs\\faulty.log");
+    EXPECT_NE(log.find("\r\nEAccessViolation   Code=0xC0000005   Flags=0x0   Addr=0x"), std::string::npos) << log;
 }
 
 // GUI build: the fatal error is a message box read from the real window; the temporary

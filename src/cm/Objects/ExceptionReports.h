@@ -1,7 +1,10 @@
-// The per-thread switch of exception reports: while a thread's counter is above 0, the exception
-// watch writes no report of an exception raised or dispatched on that thread. Code that expects
-// to fault (reading the class of an object that may be gone) turns reports off around itself.
-// Win32 only.
+// The per-thread switch of exception reports, NoExceptionReports of the exception watch
+// (diagnostics/ExceptWatch.h, which includes this header): while a thread's counter is above 0,
+// the watch writes no report of an exception raised or dispatched on that thread. The watch's
+// report routines raise it while they run, so that an exception inside a report is not reported;
+// code that expects to fault (reading the class of an object that may be gone) turns reports off
+// around itself. A fault there is still raised as its exception class. It lives here, below the
+// diagnostics, so that the shared layer can use it without depending on the log. Win32 only.
 #pragma once
 
 namespace cm {
