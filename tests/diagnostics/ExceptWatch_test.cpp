@@ -17,7 +17,8 @@
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/Strings.h"
 #include "cm/Objects/SystemWrappers.h"
-#include "cm/ThreadPool/ThreadPool.h"
+#include "cm/ThreadPool/MessageLoop.h"
+#include "cm/ThreadPool/SafeThread.h"
 #include "diagnostics/Logs.h"
 
 namespace cm {
