@@ -11,6 +11,8 @@
 
 #include "cm/Objects/Sync.h"
 #include "cm/Objects/WinApi.h"
+
+#include <commctrl.h>
 #include "cm/ThreadPool/SafeThread.h"
 
 namespace bootstrap {
@@ -25,14 +27,14 @@ constexpr const char* WaitDialogClassName = "ProgressWndClass";
 constexpr const char* WaitDialogTitle = "Please Wait...";
 constexpr int WaitDialogWidth = 400;
 constexpr int WaitDialogHeight = 120;
-constexpr DWORD WaitDialogStyle = 0x10C00000;      // visible + caption
-constexpr DWORD WaitDialogButtonStyle = 0x50010001; // child + visible + tab stop + default push button
-constexpr DWORD WaitDialogTextStyle = 0x50000000;  // child + visible
-constexpr DWORD WaitDialogBarStyle = 0x50000001;   // child + visible + smooth
+constexpr DWORD WaitDialogStyle = WS_VISIBLE | WS_CAPTION;
+constexpr DWORD WaitDialogButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON;
+constexpr DWORD WaitDialogTextStyle = WS_CHILD | WS_VISIBLE;
+constexpr DWORD WaitDialogBarStyle = WS_CHILD | WS_VISIBLE | PBS_SMOOTH;
 constexpr int WaitDialogFontHeight = -11;           // "Tahoma", character height 11
 constexpr int WaitDialogFontWeight = 400;
 constexpr int WaitDialogUpdateDivisor = 256;        // the bar is told of changes of maximum / 256 or more
-constexpr DWORD MainWindowStyleMask = 0x10CF0000;   // visible, caption, system menu, thick frame, min/max boxes
+constexpr DWORD MainWindowStyleMask = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 
 // At most one dialog exists at a time; Create and Destroy run on the owner's thread.
 class TWaitDialog {
@@ -94,3 +96,8 @@ private:
 void BringMainWindowPopupToFront();
 
 }  // namespace bootstrap
+
+static_assert(bootstrap::WaitDialogStyle == 0x10C00000 && bootstrap::WaitDialogButtonStyle == 0x50010001 &&
+              bootstrap::WaitDialogTextStyle == 0x50000000 && bootstrap::WaitDialogBarStyle == 0x50000001 &&
+              bootstrap::MainWindowStyleMask == 0x10CF0000,
+              "the dialog's window styles are the product's");

@@ -22,8 +22,8 @@ void ReadAll(cm::TModuleExplorer& e) {
     }
     for (uint32_t i = 0; i < e.SectionCount(); ++i) {
         const uint8_t* section = e.Section(i);
-        const uint32_t va = cm::PeRead32(section + 12);
-        for (uint32_t rva : {va, va + 1, va + cm::PeRead32(section + 8) - 1, va + cm::PeRead32(section + 16)}) {
+        const uint32_t va = cm::PeRead32(section + cm::SecVirtualAddress);
+        for (uint32_t rva : {va, va + 1, va + cm::PeRead32(section + cm::SecVirtualSize) - 1, va + cm::PeRead32(section + cm::SecRawSize)}) {
             uint32_t available = 0;
             if (const uint8_t* p = e.Search().AddressOf(rva, &available)) sum += p[0] + p[available - 1];
         }

@@ -1,5 +1,6 @@
 // cm/Lists: TCustomList.
 #include "cm/Lists/CustomList.h"
+#include "cm/Lists/SortedSearch.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -112,41 +113,14 @@ void* TCustomList::InsertSlot(int32_t index) {
 
 bool TCustomList::Find(const void* key, int32_t& index) {
     CheckSignature(DeadObjectDetected);
-    bool found = false;
-    int32_t lo = 0, hi = FCount - 1;
-    while (lo <= hi) {
-        const int32_t mid = lo + (hi - lo) / 2;
-        const int c = CompareItems(ItemAt(mid), key);
-        if (c < 0) {
-            lo = mid + 1;
-        } else {
-            hi = mid - 1;
-            if (c == 0) {
-                found = true;
-                if (FDuplicates != dupAccept)
-                    lo = mid;
-            }
-        }
-    }
-    index = lo;
-    return found;
+    return SortedSearch(FCount, [&](int32_t i) { return CompareItems(ItemAt(i), key); }, FDuplicates != dupAccept, index);
 }
 
 int32_t TCustomList::IndexOf(const void* key) {
     CheckSignature(DeadObjectDetected);
     if (Sorted()) {
-        int32_t lo = 0, hi = FCount - 1;
-        while (lo <= hi) {
-            const int32_t mid = lo + (hi - lo) / 2;
-            const int c = CompareItems(ItemAt(mid), key);
-            if (c == 0)
-                return mid;
-            if (c < 0)
-                lo = mid + 1;
-            else
-                hi = mid - 1;
-        }
-        return -1;
+        int32_t index;
+        return SortedSearch(FCount, [&](int32_t i) { return CompareItems(ItemAt(i), key); }, true, index) ? index : -1;
     }
     for (int32_t i = 0; i < FCount; ++i)
         if (SameItem(ItemAt(i), key))

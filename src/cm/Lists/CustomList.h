@@ -26,8 +26,9 @@ using THashFunction = uint32_t (*)(const void* key, int32_t length);
 
 enum TDuplicates : uint8_t { dupIgnore = 0, dupAccept = 1, dupError = 2 };
 
-// Container flags. The three duplicate bits are consumed at construction.
-enum : uint16_t {
+// Container flags (a set of them is passed as uint16_t). The three duplicate bits are consumed at
+// construction.
+enum TListFlags : uint16_t {
     lfSorted = 0x0001,
     lfDuplicatesError = 0x0002,
     lfDuplicatesAccept = 0x0004,

@@ -1,4 +1,5 @@
 #include "cm/Lists/StringListEx.h"
+#include "cm/Lists/SortedSearch.h"
 
 #include <algorithm>
 #include <utility>
@@ -277,24 +278,9 @@ void TStringListEx::Exchange(int32_t index1, int32_t index2) {
 }
 
 bool TStringListEx::Find(std::string_view s, int32_t& index) const {
-    bool found = false;
-    int32_t lo = 0;
-    int32_t hi = Count() - 1;
-    while (lo <= hi) {
-        int32_t mid = lo + (hi - lo) / 2;
-        int c = CompareStrings(FItems[static_cast<size_t>(mid)].String, s);
-        if (c < 0) {
-            lo = mid + 1;
-        } else {
-            hi = mid - 1;
-            if (c == 0) {
-                found = true;
-                if (FDuplicates != dupAccept) lo = mid;
-            }
-        }
-    }
-    index = lo;
-    return found;
+    return SortedSearch(
+        Count(), [&](int32_t i) { return CompareStrings(FItems[static_cast<size_t>(i)].String, s); },
+        FDuplicates != dupAccept, index);
 }
 
 int32_t TStringListEx::IndexOf(std::string_view s) const {

@@ -3,17 +3,6 @@
 
 namespace cm {
 
-int CompareGuids(const TGuid& a, const TGuid& b) {
-    for (int i = 0; i < 4; ++i) {
-        int32_t wa, wb;
-        std::memcpy(&wa, reinterpret_cast<const uint8_t*>(&a) + 4 * i, 4);
-        std::memcpy(&wb, reinterpret_cast<const uint8_t*>(&b) + 4 * i, 4);
-        if (wa != wb)
-            return wa < wb ? -1 : 1;
-    }
-    return 0;
-}
-
 static inline uint8_t FoldAscii(uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 32) : c; }
 
 int CompareStringKeys(std::string_view a, std::string_view b, bool caseInsensitive) {

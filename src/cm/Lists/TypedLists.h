@@ -19,8 +19,6 @@
 
 namespace cm {
 
-// GUID order: the four little-endian 32-bit words in turn, as signed values.
-int CompareGuids(const TGuid& a, const TGuid& b);
 // Byte-wise order of two strings; caseInsensitive folds ASCII letters only (to upper case).
 int CompareStringKeys(std::string_view a, std::string_view b, bool caseInsensitive);
 bool SameStringKeys(std::string_view a, std::string_view b, bool caseInsensitive);

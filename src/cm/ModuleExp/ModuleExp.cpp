@@ -25,12 +25,6 @@ constexpr uint32_t ExpAddressTable = 28;
 constexpr uint32_t ExpNameTable = 32;
 constexpr uint32_t ExpOrdinalTable = 36;
 
-// Section header fields.
-constexpr uint32_t SecVirtualSize = 8;
-constexpr uint32_t SecVirtualAddress = 12;
-constexpr uint32_t SecRawSize = 16;
-constexpr uint32_t SecRawPointer = 20;
-
 }  // namespace
 
 TModuleExplorer::~TModuleExplorer() {

@@ -61,90 +61,80 @@ uint64_t PeRead64(const void* p);
 void PeWrite16(void* p, uint16_t v);
 void PeWrite32(void* p, uint32_t v);
 
-// The optional-header fields of one PE format. The strategy keeps a pointer to the optional
-// header, whose first OptionalHeaderSize bytes (at least DirectoryOffset()) the explorer has
-// checked to lie inside the image.
+// Section header fields.
+constexpr uint32_t SecVirtualSize = 8;
+constexpr uint32_t SecVirtualAddress = 12;
+constexpr uint32_t SecRawSize = 16;
+constexpr uint32_t SecRawPointer = 20;
+
+// Where the fields that differ between the two PE formats lie, and how wide they are.
+struct TPELayout {
+    uint32_t ImageBaseOffset;       // in the optional header
+    uint32_t ImageBaseSize;         // 4 or 8 bytes
+    uint32_t DirectoryCountOffset;  // the stored number of data directories
+    uint32_t DirectoryOffset;       // the data directory array: the least size the format needs
+    uint32_t ThunkSize;             // an import thunk: 4 or 8 bytes
+    uint64_t OrdinalFlag;           // the thunk bit that marks an import by ordinal
+    bool WideAddresses;             // addresses carry into the high word (else 32 bits wrap)
+};
+extern const TPELayout PE32Layout;
+extern const TPELayout PE32PlusLayout;
+
+// The optional-header fields of one PE format, read through the format's layout. The strategy
+// keeps a pointer to the optional header, whose first OptionalHeaderSize bytes (at least
+// DirectoryOffset()) the explorer has checked to lie inside the image.
 class TPEFormatStrategy : public TObject {
 public:
-    TPEFormatStrategy(uint8_t* optionalHeader, uint32_t optionalHeaderSize)
-        : FOptionalHeader(optionalHeader), FOptionalHeaderSize(optionalHeaderSize) {}
+    TPEFormatStrategy(uint8_t* optionalHeader, uint32_t optionalHeaderSize, const TPELayout& layout)
+        : FOptionalHeader(optionalHeader), FOptionalHeaderSize(optionalHeaderSize), FLayout(layout) {}
 
-    virtual uint32_t FileAlignment() const = 0;
-    virtual uint64_t ImageBase() const = 0;
-    virtual uint32_t SectionAlignment() const = 0;
-    virtual uint32_t SizeOfHeaders() const = 0;
-    virtual uint32_t SizeOfImage() const = 0;
-    virtual uint16_t Subsystem() const = 0;
-    virtual uint32_t CheckSum() const = 0;
-    virtual void SetCheckSum(uint32_t value) = 0;
-    virtual void SetSizeOfImage(uint32_t value) = 0;
-    virtual void SetSubsystem(uint16_t value) = 0;
+    uint32_t FileAlignment() const;
+    uint64_t ImageBase() const;
+    uint32_t SectionAlignment() const;
+    uint32_t SizeOfHeaders() const;
+    uint32_t SizeOfImage() const;
+    uint16_t Subsystem() const;
+    uint32_t CheckSum() const;
+    void SetCheckSum(uint32_t value);
+    void SetSizeOfImage(uint32_t value);
+    void SetSubsystem(uint16_t value);
     // The 8-byte entry (virtual address, size) of the directory, or null when index is not below
     // the number of data directories. Entries that the optional header's size does not hold count
     // as absent, whatever the stored number says.
-    virtual uint8_t* DataDirectoryEntry(uint32_t index) const = 0;
-    // Import thunks (4 or 8 bytes each): the caller keeps the thunk inside the image.
-    virtual uint32_t ThunkValue(const void* thunk) const = 0;
-    virtual bool ThunkImportsByName(const void* thunk) const = 0;
-    virtual bool ThunkNotNull(const void* thunk) const = 0;
-    virtual const uint8_t* NextThunk(const void* thunk) const = 0;
+    uint8_t* DataDirectoryEntry(uint32_t index) const;
+    // Import thunks (4 or 8 bytes each): the caller keeps the thunk inside the image. The value is
+    // the thunk's first 32 bits.
+    uint32_t ThunkValue(const void* thunk) const;
+    bool ThunkImportsByName(const void* thunk) const;
+    bool ThunkNotNull(const void* thunk) const;
+    const uint8_t* NextThunk(const void* thunk) const;
     // base + offset in the format's address width (32 bits wrap for PE32).
-    virtual uint64_t AddToAddress(uint64_t base, uint32_t offset) const = 0;
+    uint64_t AddToAddress(uint64_t base, uint32_t offset) const;
 
     // Offset of the data directory array in the optional header: the least size the format needs.
-    virtual uint32_t DirectoryOffset() const = 0;
+    uint32_t DirectoryOffset() const { return FLayout.DirectoryOffset; }
     uint8_t* OptionalHeader() const { return FOptionalHeader; }
     uint32_t OptionalHeaderSize() const { return FOptionalHeaderSize; }
 
-protected:
-    uint8_t* DirectoryEntryAt(uint32_t index, uint32_t countOffset) const;
+private:
+    uint64_t ReadThunk(const void* thunk) const;
 
     uint8_t* FOptionalHeader;
     uint32_t FOptionalHeaderSize;
+    const TPELayout& FLayout;
 };
 
+// PE32 (magic 0x010B) and PE32+ (magic 0x020B): the strategy over their layouts.
 class TPE32Format final : public TPEFormatStrategy {
 public:
-    using TPEFormatStrategy::TPEFormatStrategy;
-    uint32_t FileAlignment() const override;
-    uint64_t ImageBase() const override;
-    uint32_t SectionAlignment() const override;
-    uint32_t SizeOfHeaders() const override;
-    uint32_t SizeOfImage() const override;
-    uint16_t Subsystem() const override;
-    uint32_t CheckSum() const override;
-    void SetCheckSum(uint32_t value) override;
-    void SetSizeOfImage(uint32_t value) override;
-    void SetSubsystem(uint16_t value) override;
-    uint8_t* DataDirectoryEntry(uint32_t index) const override;
-    uint32_t ThunkValue(const void* thunk) const override;
-    bool ThunkImportsByName(const void* thunk) const override;
-    bool ThunkNotNull(const void* thunk) const override;
-    const uint8_t* NextThunk(const void* thunk) const override;
-    uint64_t AddToAddress(uint64_t base, uint32_t offset) const override;
-    uint32_t DirectoryOffset() const override { return 96; }
+    TPE32Format(uint8_t* optionalHeader, uint32_t optionalHeaderSize)
+        : TPEFormatStrategy(optionalHeader, optionalHeaderSize, PE32Layout) {}
 };
 
 class TPE32PlusFormat final : public TPEFormatStrategy {
 public:
-    using TPEFormatStrategy::TPEFormatStrategy;
-    uint32_t FileAlignment() const override;
-    uint64_t ImageBase() const override;
-    uint32_t SectionAlignment() const override;
-    uint32_t SizeOfHeaders() const override;
-    uint32_t SizeOfImage() const override;
-    uint16_t Subsystem() const override;
-    uint32_t CheckSum() const override;
-    void SetCheckSum(uint32_t value) override;
-    void SetSizeOfImage(uint32_t value) override;
-    void SetSubsystem(uint16_t value) override;
-    uint8_t* DataDirectoryEntry(uint32_t index) const override;
-    uint32_t ThunkValue(const void* thunk) const override;
-    bool ThunkImportsByName(const void* thunk) const override;
-    bool ThunkNotNull(const void* thunk) const override;
-    const uint8_t* NextThunk(const void* thunk) const override;
-    uint64_t AddToAddress(uint64_t base, uint32_t offset) const override;
-    uint32_t DirectoryOffset() const override { return 112; }
+    TPE32PlusFormat(uint8_t* optionalHeader, uint32_t optionalHeaderSize)
+        : TPEFormatStrategy(optionalHeader, optionalHeaderSize, PE32PlusLayout) {}
 };
 
 class TModuleExplorer;

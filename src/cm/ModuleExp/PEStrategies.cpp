@@ -1,5 +1,5 @@
-// The format strategies (PE32, PE32+) and the search strategies (memory and file layout) of
-// cm/ModuleExp. Portable.
+// The format strategy (one class over the PE32 and PE32+ layouts) and the search strategies
+// (memory and file layout) of cm/ModuleExp. Portable.
 #include <algorithm>
 #include <cstring>
 
@@ -37,62 +37,46 @@ constexpr uint32_t OptSizeOfImage = 56;
 constexpr uint32_t OptSizeOfHeaders = 60;
 constexpr uint32_t OptCheckSum = 64;
 constexpr uint32_t OptSubsystem = 68;
-constexpr uint32_t OptImageBase32 = 28;
-constexpr uint32_t OptImageBase64 = 24;
-constexpr uint32_t OptDirectoryCount32 = 92;
-constexpr uint32_t OptDirectoryCount64 = 108;
-
-constexpr uint32_t OrdinalFlag32 = 0x80000000u;
-constexpr uint64_t OrdinalFlag64 = 0x8000000000000000ull;
 
 }  // namespace
 
-uint8_t* TPEFormatStrategy::DirectoryEntryAt(uint32_t index, uint32_t countOffset) const {
-    const uint32_t stored = PeRead32(FOptionalHeader + countOffset);
-    const uint32_t held = (FOptionalHeaderSize - DirectoryOffset()) / DataDirectoryEntrySize;
+const TPELayout PE32Layout{28, 4, 92, 96, 4, 0x80000000u, false};
+const TPELayout PE32PlusLayout{24, 8, 108, 112, 8, 0x8000000000000000ull, true};
+
+uint32_t TPEFormatStrategy::FileAlignment() const { return PeRead32(FOptionalHeader + OptFileAlignment); }
+uint64_t TPEFormatStrategy::ImageBase() const {
+    const uint8_t* field = FOptionalHeader + FLayout.ImageBaseOffset;
+    return FLayout.ImageBaseSize == 8 ? PeRead64(field) : PeRead32(field);
+}
+uint32_t TPEFormatStrategy::SectionAlignment() const { return PeRead32(FOptionalHeader + OptSectionAlignment); }
+uint32_t TPEFormatStrategy::SizeOfHeaders() const { return PeRead32(FOptionalHeader + OptSizeOfHeaders); }
+uint32_t TPEFormatStrategy::SizeOfImage() const { return PeRead32(FOptionalHeader + OptSizeOfImage); }
+uint16_t TPEFormatStrategy::Subsystem() const { return PeRead16(FOptionalHeader + OptSubsystem); }
+uint32_t TPEFormatStrategy::CheckSum() const { return PeRead32(FOptionalHeader + OptCheckSum); }
+void TPEFormatStrategy::SetCheckSum(uint32_t value) { PeWrite32(FOptionalHeader + OptCheckSum, value); }
+void TPEFormatStrategy::SetSizeOfImage(uint32_t value) { PeWrite32(FOptionalHeader + OptSizeOfImage, value); }
+void TPEFormatStrategy::SetSubsystem(uint16_t value) { PeWrite16(FOptionalHeader + OptSubsystem, value); }
+
+uint8_t* TPEFormatStrategy::DataDirectoryEntry(uint32_t index) const {
+    const uint32_t stored = PeRead32(FOptionalHeader + FLayout.DirectoryCountOffset);
+    const uint32_t held = (FOptionalHeaderSize - FLayout.DirectoryOffset) / DataDirectoryEntrySize;
     if (index >= std::min(stored, held)) return nullptr;
-    return FOptionalHeader + DirectoryOffset() + index * DataDirectoryEntrySize;
+    return FOptionalHeader + FLayout.DirectoryOffset + index * DataDirectoryEntrySize;
 }
 
-// PE32
-
-uint32_t TPE32Format::FileAlignment() const { return PeRead32(FOptionalHeader + OptFileAlignment); }
-uint64_t TPE32Format::ImageBase() const { return PeRead32(FOptionalHeader + OptImageBase32); }
-uint32_t TPE32Format::SectionAlignment() const { return PeRead32(FOptionalHeader + OptSectionAlignment); }
-uint32_t TPE32Format::SizeOfHeaders() const { return PeRead32(FOptionalHeader + OptSizeOfHeaders); }
-uint32_t TPE32Format::SizeOfImage() const { return PeRead32(FOptionalHeader + OptSizeOfImage); }
-uint16_t TPE32Format::Subsystem() const { return PeRead16(FOptionalHeader + OptSubsystem); }
-uint32_t TPE32Format::CheckSum() const { return PeRead32(FOptionalHeader + OptCheckSum); }
-void TPE32Format::SetCheckSum(uint32_t value) { PeWrite32(FOptionalHeader + OptCheckSum, value); }
-void TPE32Format::SetSizeOfImage(uint32_t value) { PeWrite32(FOptionalHeader + OptSizeOfImage, value); }
-void TPE32Format::SetSubsystem(uint16_t value) { PeWrite16(FOptionalHeader + OptSubsystem, value); }
-uint8_t* TPE32Format::DataDirectoryEntry(uint32_t index) const { return DirectoryEntryAt(index, OptDirectoryCount32); }
-uint32_t TPE32Format::ThunkValue(const void* thunk) const { return PeRead32(thunk); }
-bool TPE32Format::ThunkImportsByName(const void* thunk) const { return (PeRead32(thunk) & OrdinalFlag32) == 0; }
-bool TPE32Format::ThunkNotNull(const void* thunk) const { return PeRead32(thunk) != 0; }
-const uint8_t* TPE32Format::NextThunk(const void* thunk) const { return static_cast<const uint8_t*>(thunk) + 4; }
-uint64_t TPE32Format::AddToAddress(uint64_t base, uint32_t offset) const {
+uint64_t TPEFormatStrategy::ReadThunk(const void* thunk) const {
+    return FLayout.ThunkSize == 8 ? PeRead64(thunk) : PeRead32(thunk);
+}
+uint32_t TPEFormatStrategy::ThunkValue(const void* thunk) const { return PeRead32(thunk); }
+bool TPEFormatStrategy::ThunkImportsByName(const void* thunk) const { return (ReadThunk(thunk) & FLayout.OrdinalFlag) == 0; }
+bool TPEFormatStrategy::ThunkNotNull(const void* thunk) const { return ReadThunk(thunk) != 0; }
+const uint8_t* TPEFormatStrategy::NextThunk(const void* thunk) const {
+    return static_cast<const uint8_t*>(thunk) + FLayout.ThunkSize;
+}
+uint64_t TPEFormatStrategy::AddToAddress(uint64_t base, uint32_t offset) const {
+    if (FLayout.WideAddresses) return base + offset;
     return static_cast<uint32_t>(static_cast<uint32_t>(base) + offset);
 }
-
-// PE32+
-
-uint32_t TPE32PlusFormat::FileAlignment() const { return PeRead32(FOptionalHeader + OptFileAlignment); }
-uint64_t TPE32PlusFormat::ImageBase() const { return PeRead64(FOptionalHeader + OptImageBase64); }
-uint32_t TPE32PlusFormat::SectionAlignment() const { return PeRead32(FOptionalHeader + OptSectionAlignment); }
-uint32_t TPE32PlusFormat::SizeOfHeaders() const { return PeRead32(FOptionalHeader + OptSizeOfHeaders); }
-uint32_t TPE32PlusFormat::SizeOfImage() const { return PeRead32(FOptionalHeader + OptSizeOfImage); }
-uint16_t TPE32PlusFormat::Subsystem() const { return PeRead16(FOptionalHeader + OptSubsystem); }
-uint32_t TPE32PlusFormat::CheckSum() const { return PeRead32(FOptionalHeader + OptCheckSum); }
-void TPE32PlusFormat::SetCheckSum(uint32_t value) { PeWrite32(FOptionalHeader + OptCheckSum, value); }
-void TPE32PlusFormat::SetSizeOfImage(uint32_t value) { PeWrite32(FOptionalHeader + OptSizeOfImage, value); }
-void TPE32PlusFormat::SetSubsystem(uint16_t value) { PeWrite16(FOptionalHeader + OptSubsystem, value); }
-uint8_t* TPE32PlusFormat::DataDirectoryEntry(uint32_t index) const { return DirectoryEntryAt(index, OptDirectoryCount64); }
-uint32_t TPE32PlusFormat::ThunkValue(const void* thunk) const { return PeRead32(thunk); }
-bool TPE32PlusFormat::ThunkImportsByName(const void* thunk) const { return (PeRead64(thunk) & OrdinalFlag64) == 0; }
-bool TPE32PlusFormat::ThunkNotNull(const void* thunk) const { return PeRead64(thunk) != 0; }
-const uint8_t* TPE32PlusFormat::NextThunk(const void* thunk) const { return static_cast<const uint8_t*>(thunk) + 8; }
-uint64_t TPE32PlusFormat::AddToAddress(uint64_t base, uint32_t offset) const { return base + offset; }
 
 // Search strategies
 
@@ -111,15 +95,15 @@ uint8_t* TInMemoryPESearchStrategy::AddressOf(uint32_t rva, uint32_t* available)
     const size_t size = FExplorer.ImageSize();
     for (uint32_t i = 0; i < FExplorer.SectionCount(); ++i) {
         const uint8_t* section = FExplorer.Section(i);
-        const uint32_t virtualSize = PeRead32(section + 8);
-        const uint32_t virtualAddress = PeRead32(section + 12);
+        const uint32_t virtualSize = PeRead32(section + SecVirtualSize);
+        const uint32_t virtualAddress = PeRead32(section + SecVirtualAddress);
         // rva - virtualAddress < virtualSize: inside [va, va + vs) without the sum overflowing.
         const uint32_t delta = rva - virtualAddress;
         if (rva < virtualAddress || delta >= virtualSize) continue;
         // The first section that holds the address decides; bytes past its raw data are not in
         // the file.
-        const uint32_t rawSize = PeRead32(section + 16);
-        const uint64_t offset = static_cast<uint64_t>(PeRead32(section + 20)) + delta;
+        const uint32_t rawSize = PeRead32(section + SecRawSize);
+        const uint64_t offset = static_cast<uint64_t>(PeRead32(section + SecRawPointer)) + delta;
         if (delta >= rawSize || offset >= size) return nullptr;
         // The region ends where the section's raw data, its virtual range or the image ends.
         if (available) *available = static_cast<uint32_t>(std::min<uint64_t>(std::min(rawSize, virtualSize) - delta, size - offset));

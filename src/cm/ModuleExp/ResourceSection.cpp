@@ -24,11 +24,6 @@ constexpr uint32_t ResEntrySize = 8;
 constexpr uint32_t ResDataEntrySize = 16;
 constexpr uint32_t ResHighBit = 0x80000000u;
 
-// Section header fields.
-constexpr uint32_t SecVirtualSize = 8;
-constexpr uint32_t SecVirtualAddress = 12;
-constexpr uint32_t SecRawSize = 16;
-constexpr uint32_t SecRawPointer = 20;
 constexpr uint32_t SecCharacteristics = 36;
 constexpr uint32_t SectionInitializedData = 0x00000040;
 constexpr uint32_t SectionReadable = 0x40000000;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace cm {
 
@@ -21,5 +22,12 @@ struct TGuid {
     friend bool operator==(const TGuid& a, const TGuid& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 };
 static_assert(sizeof(TGuid) == 16);
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (upper case).
+std::string GuidToString(const TGuid& guid);
+// Parses the braced form (either case); false when malformed.
+bool StringToGuid(const std::string& text, TGuid& guid);
+// GUID order: the four little-endian 32-bit words in turn, as signed values.
+int CompareGuids(const TGuid& a, const TGuid& b);
 
 }  // namespace cm

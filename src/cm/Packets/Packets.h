@@ -415,10 +415,6 @@ void ReadFixed(TStream& stream, void* destination, int32_t size);
 
 // ---- Helpers shared by the engine and its users --------------------------------------------------
 
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (upper case).
-std::string GuidToString(const TGuid& guid);
-// Parses the braced form; false when malformed.
-bool StringToGuid(const std::string& text, TGuid& guid);
 // Raised where a cast to a packet class fails ("Invalid class typecast").
 [[noreturn]] void RaiseInvalidCast();
 

@@ -8,6 +8,7 @@
 #include "cm/Objects/Format.h"
 #include "cm/RealTimeCompressStreams/CompressCodecs.h"
 #include "cm/StreamUtils/StreamUtils.h"
+#include "codecs/quicklz/qlz_block.h"
 
 namespace cm {
 
@@ -15,9 +16,10 @@ namespace {
 
 constexpr const char* Unit = "cm/RealTimeCompressStreams";
 constexpr char WrittenSignature[4] = {'s', 'd', 'c', '2'};
-constexpr int32_t QuickLzShortHeaderSize = 3;
-constexpr int32_t QuickLzLongHeaderSize = 9;
-constexpr uint8_t QuickLzLongHeaderFlag = 0x02;
+// The QuickLZ block header, as the codec lays it out.
+constexpr int32_t QuickLzShortHeaderSize = QLZ_SHORT_HEADER_SIZE;
+constexpr int32_t QuickLzLongHeaderSize = QLZ_LONG_HEADER_SIZE;
+constexpr uint8_t QuickLzLongHeaderFlag = QLZ_FLAG_LONG_HEADER;
 
 int32_t LoadInt32(const void* p) {
     int32_t value;

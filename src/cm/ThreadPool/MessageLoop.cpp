@@ -15,7 +15,7 @@ namespace cm {
 
 namespace {
 
-constexpr UINT DeviceChangeMessage = 0x219;  // WM_DEVICECHANGE: never dispatched by the loop
+constexpr UINT DeviceChangeMessage = WM_DEVICECHANGE;  // never dispatched by the loop
 constexpr int32_t HandlingEventKind = 3;
 constexpr int32_t DoneEventKind = 4;
 
