@@ -49,6 +49,8 @@ cases=(
   "setup is a directory|1|corvane-pack: cannot read 'product': it is a directory|--setup product --caption C --arch $arch --stub-dir $stubs"
   "missing files|1|corvane-pack: cannot read 'nowhere': not a directory|--setup Setup.exe --files nowhere --caption C --arch $arch --stub-dir $stubs"
   "unwritable output|1|corvane-pack: cannot create 'nodir/out.exe': No such file or directory|--setup Setup.exe --caption C --arch $arch --stub-dir $stubs -o nodir/out.exe"
+  "output is a directory|1|corvane-pack: cannot create 'product': it is a directory|--setup Setup.exe --caption C --arch $arch --stub-dir $stubs -o product"
+  "package copy path unwritable|1|corvane-pack: cannot create 'nodir/Setup.pak.pak-part-|--setup Setup.exe --caption C --arch $arch --stub-dir $stubs --package-out nodir/Setup.pak"
   "name with a colon|1|corvane-pack: cannot pack file 'bad:name.txt': it holds the character ':'|--setup Setup.exe --files colon --caption C --arch $arch --stub-dir $stubs"
   "names differing in case|1|corvane-pack: cannot pack file 'a.txt': another file has the same name but for case|--setup Setup.exe --files case --caption C --arch $arch --stub-dir $stubs"
   "device name|1|corvane-pack: cannot pack file 'con.txt': 'con.txt' is a device name on Windows|--setup Setup.exe --files device --caption C --arch $arch --stub-dir $stubs"
