@@ -83,6 +83,22 @@ if [ -f "$build_root/win32/bin/bootstrap.exe" ]; then
   out="$("$pack" build --setup Setup.exe --files big --caption C --arch x86 --stub-dir "$build_root/win32/bin" 2>&1)"
   case "$out" in *"--arch x64") ;; *) fail "the x86 ceiling's message does not name --arch x64: $out";; esac
 fi
+# An interrupted build (Ctrl-C, a cancelled CI job) leaves no temporary file behind.
+mkdir -p slow && head -c 40000000 /dev/urandom > slow/random.bin
+for signal in INT TERM; do
+  before=$(ls -A | sort)
+  "$pack" build --setup Setup.exe --files slow --caption C --arch "$arch" --stub-dir "$stubs" --quiet -o slow.exe 2>/dev/null &
+  packer=$!
+  for _ in $(seq 1 200); do compgen -G 'slow.exe.pak-part-*' >/dev/null && break; sleep 0.05; done
+  compgen -G 'slow.exe.pak-part-*' >/dev/null || fail "SIG$signal: the build did not start its package"
+  kill -s "$signal" "$packer"
+  wait "$packer"; rc=$?
+  [ "$rc" != 0 ] || fail "SIG$signal: the interrupted build exited with 0"
+  after=$(ls -A | sort)
+  [ "$before" = "$after" ] || fail "SIG$signal: files left: $(comm -13 <(echo "$before") <(echo "$after") | tr '\n' ' ')"
+done
+rm -rf slow
+
 # A failed build leaves an existing output as it was.
 printf 'previous' > keep.exe
 "$pack" build --setup notpe.exe --caption C --arch "$arch" --stub-dir "$stubs" -o keep.exe 2>/dev/null
