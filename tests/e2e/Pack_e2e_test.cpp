@@ -7,6 +7,8 @@
 
 #include <imagehlp.h>
 
+#include <functional>
+
 #include "cm/ModuleExp/ModuleExp.h"
 #include "cm/ModuleExp/ResourceSection.h"
 #include "cm/Objects.h"
@@ -143,7 +145,7 @@ size_t PayloadOffset(const std::string& image) {
 
 // One damaged byte of the payload is found before the bootstrap writes anything: files planted in
 // its temporary directory are still there (emptying it is its first write), no setup runs, and the
-// exit code is 6. Without the integrity record the same bootstrap goes on (and the decoder fails).
+// exit code is 6.
 TEST_F(PackE2E, DamagedPayloadIsRefusedBeforeAnythingIsWritten) {
     const std::string good = fixture::ReadWholeFile(Pack("good", "--console --files " + Dir(Product)));
     const size_t payload = PayloadOffset(good);
@@ -178,6 +180,44 @@ TEST_F(PackE2E, DamagedPayloadIsRefusedBeforeAnythingIsWritten) {
     ASSERT_TRUE(gui.Box.Found) << "no message box (is there an X display?)";
     EXPECT_EQ("Setup package is damaged: checksum mismatch.", gui.Box.Text);
     EXPECT_EQ(6, gui.ExitCode);
+}
+
+// A packed bootstrap whose integrity record is taken out (as payloads packed before the record
+// existed have none) runs its setup unchecked; one whose record is of a later version is refused.
+TEST_F(PackE2E, IntegrityRecordAbsentRunsAndUnknownVersionIsRefused) {
+    const std::string packed = fixture::ReadWholeFile(Pack("record", "--console --files " + Dir(Product)));
+    auto explorer = cm::TModuleExplorer::CreateForFileImage(packed.data(), packed.size(), cm::emMappedFile);
+    struct Case {
+        const char* name;
+        std::function<void(cm::TResourceTable&)> change;
+        int exitCode;
+        bool setupRuns;
+        const char* output;  // the console's text
+    };
+    const Case cases[] = {
+        {"absent", [](cm::TResourceTable& t) { t.Remove(cm::ResourceTypeRcData, 1003); }, 7, true, "Please wait..."},
+        {"version 2",
+         [](cm::TResourceTable& t) {
+             std::string record(t.Find(cm::ResourceTypeRcData, 1003)->Data());
+             record[0] = 2;
+             t.Set(cm::ResourceTypeRcData, 1003, cm::ResourceLanguageNeutral, record);
+         },
+         6, false,
+         "Please wait...Fatal Error: Setup package integrity record has an unknown version (2).\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        cm::TResourceTable table = cm::ReadResources(*explorer);
+        ASSERT_NE(nullptr, table.Find(cm::ResourceTypeRcData, 1003));
+        c.change(table);
+        const std::string exe = WorkDirectory() + "record-" + c.name + ".exe";
+        fixture::WriteWholeFile(exe, cm::RebuildResourceSection(*explorer, table).Bytes());
+        RunResult r = RunBootstrap(exe, RunOptions("/exit=7"));
+        ASSERT_FALSE(r.TimedOut);
+        EXPECT_EQ(c.exitCode, r.ExitCode) << r.StdOut;
+        EXPECT_EQ(c.setupRuns, r.SetupRan) << r.StdOut;
+        EXPECT_EQ(0u, r.StdOut.find(c.output)) << r.StdOut;
+    }
 }
 
 }  // namespace

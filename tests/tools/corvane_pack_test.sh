@@ -49,6 +49,8 @@ cases=(
   "setup is a directory|1|corvane-pack: cannot read 'product': it is a directory|--setup product --caption C --arch $arch --stub-dir $stubs"
   "missing files|1|corvane-pack: cannot read 'nowhere': not a directory|--setup Setup.exe --files nowhere --caption C --arch $arch --stub-dir $stubs"
   "unwritable output|1|corvane-pack: cannot create 'nodir/out.exe': No such file or directory|--setup Setup.exe --caption C --arch $arch --stub-dir $stubs -o nodir/out.exe"
+  "output is a directory|1|corvane-pack: cannot create 'product': it is a directory|--setup Setup.exe --caption C --arch $arch --stub-dir $stubs -o product"
+  "package copy path unwritable|1|corvane-pack: cannot create 'nodir/Setup.pak.pak-part-|--setup Setup.exe --caption C --arch $arch --stub-dir $stubs --package-out nodir/Setup.pak"
   "name with a colon|1|corvane-pack: cannot pack file 'bad:name.txt': it holds the character ':'|--setup Setup.exe --files colon --caption C --arch $arch --stub-dir $stubs"
   "names differing in case|1|corvane-pack: cannot pack file 'a.txt': another file has the same name but for case|--setup Setup.exe --files case --caption C --arch $arch --stub-dir $stubs"
   "device name|1|corvane-pack: cannot pack file 'con.txt': 'con.txt' is a device name on Windows|--setup Setup.exe --files device --caption C --arch $arch --stub-dir $stubs"
@@ -81,6 +83,22 @@ if [ -f "$build_root/win32/bin/bootstrap.exe" ]; then
   out="$("$pack" build --setup Setup.exe --files big --caption C --arch x86 --stub-dir "$build_root/win32/bin" 2>&1)"
   case "$out" in *"--arch x64") ;; *) fail "the x86 ceiling's message does not name --arch x64: $out";; esac
 fi
+# An interrupted build (Ctrl-C, a cancelled CI job) leaves no temporary file behind.
+mkdir -p slow && head -c 40000000 /dev/urandom > slow/random.bin
+for signal in INT TERM; do
+  before=$(ls -A | sort)
+  "$pack" build --setup Setup.exe --files slow --caption C --arch "$arch" --stub-dir "$stubs" --quiet -o slow.exe 2>/dev/null &
+  packer=$!
+  for _ in $(seq 1 200); do compgen -G 'slow.exe.pak-part-*' >/dev/null && break; sleep 0.05; done
+  compgen -G 'slow.exe.pak-part-*' >/dev/null || fail "SIG$signal: the build did not start its package"
+  kill -s "$signal" "$packer"
+  wait "$packer"; rc=$?
+  [ "$rc" != 0 ] || fail "SIG$signal: the interrupted build exited with 0"
+  after=$(ls -A | sort)
+  [ "$before" = "$after" ] || fail "SIG$signal: files left: $(comm -13 <(echo "$before") <(echo "$after") | tr '\n' ' ')"
+done
+rm -rf slow
+
 # A failed build leaves an existing output as it was.
 printf 'previous' > keep.exe
 "$pack" build --setup notpe.exe --caption C --arch "$arch" --stub-dir "$stubs" -o keep.exe 2>/dev/null

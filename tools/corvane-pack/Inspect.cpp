@@ -62,6 +62,10 @@ const char* MachineName(uint16_t machine) {
 void ReadPackage(const std::string& package, TReport& r) {
     r.PackageSize = package.size();
     const int32_t exeSize = r.Metadata.ExeSize;
+    if (package.size() > MaxPackageSize) {
+        r.Problems.push_back("the package (" + std::to_string(package.size()) + " bytes) is larger than a bootstrap can hold");
+        return;
+    }
     if (exeSize <= 0 || static_cast<uint64_t>(exeSize) > package.size()) {
         r.Problems.push_back("the setup executable's size (" + std::to_string(exeSize) + ") does not fit the package (" +
                              std::to_string(package.size()) + " bytes)");
@@ -173,7 +177,7 @@ TReport Analyse(const fs::path& path) {
             }
         }
         try {
-            ReadPackage(LzmaDecode(payload->Data()), r);
+            ReadPackage(LzmaDecode(payload->Data(), MaxPackageSize), r);
         } catch (const std::exception& e) {
             r.Problems.push_back(e.what());
         }

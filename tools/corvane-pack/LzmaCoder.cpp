@@ -120,10 +120,13 @@ uint64_t LzmaStatedSize(std::string_view stream) {
     return stream.size() < HeaderSize ? 0 : GetUInt64(stream.data() + LZMA_PROPS_SIZE);
 }
 
-std::string LzmaDecode(std::string_view stream) {
+std::string LzmaDecode(std::string_view stream, uint64_t limit) {
     if (stream.size() < HeaderSize) throw EPackError("the payload is not a valid LZMA stream: shorter than its header");
     const uint64_t stated = LzmaStatedSize(stream);
     const bool known = stated != UnknownSize;
+    if (known && stated > limit)
+        throw EPackError("the payload is not a valid LZMA stream: it states " + std::to_string(stated) +
+                         " bytes, more than a package can hold");
     // A stated size is only believed as far as the data could hold it (LZMA codes at most a few
     // hundred times smaller); beyond that, and without one, the output grows as it comes.
     std::string out;
@@ -152,6 +155,8 @@ std::string LzmaDecode(std::string_view stream) {
         out.append(reinterpret_cast<const char*>(buffer), outSize);
         if (result != SZ_OK || status == LZMA_STATUS_FINISHED_WITH_MARK) break;
         if (known && out.size() == stated) break;
+        if (out.size() > limit)
+            throw EPackError("the payload is not a valid LZMA stream: it decodes to more than a package can hold");
         if (inSize == 0 && outSize == 0) break;
     }
     LzmaDec_Free(&decoder, &Allocator);

@@ -20,8 +20,9 @@ using TCoderProgress = std::function<void(uint64_t done)>;
 std::string LzmaEncode(cm::TStream& input, uint64_t size, const TCoderProgress& progress);
 
 // Decodes an LZMA-alone stream (known size or end marker); raises EPackError
-// "the payload is not a valid LZMA stream: ..." when it is damaged or shorter than it says.
-std::string LzmaDecode(std::string_view stream);
+// "the payload is not a valid LZMA stream: ..." when it is damaged, shorter than it says, or
+// states or decodes to more than limit bytes (a damaged or hostile stream may claim anything).
+std::string LzmaDecode(std::string_view stream, uint64_t limit);
 
 // The uncompressed size the header states (all ones: unknown); 0 when shorter than a header.
 uint64_t LzmaStatedSize(std::string_view stream);

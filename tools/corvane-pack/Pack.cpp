@@ -258,6 +258,10 @@ void BuildBootstrap(const TBuildOptions& options) {
     }
 
     // The output's place must take a file before the work starts.
+    std::error_code ignored;
+    for (const fs::path& target : {options.Output, options.PackageOut.value_or(fs::path())})
+        if (!target.empty() && fs::is_directory(target, ignored))
+            throw EPackError("cannot create " + Quoted(target) + ": it is a directory");
     TPendingFile output(options.Output);
     try {
         TStdFileStream probe(output.TempPath(), true);

@@ -4,8 +4,11 @@
 #include <cstring>
 #include <system_error>
 
+#include <csignal>
+
 #ifdef _WIN32
 #include <process.h>
+#include "cm/Objects/WinApi.h"
 #define CORVANE_GETPID _getpid
 #else
 #include <unistd.h>
@@ -13,6 +16,59 @@
 #endif
 
 namespace pack {
+
+namespace {
+
+// The temporary files of the pending outputs, for the signal handler: fixed storage, since a
+// handler may neither allocate nor take locks.
+constexpr int MaxPendingFiles = 4;
+constexpr size_t MaxPendingPath = 4096;
+char PendingPaths[MaxPendingFiles][MaxPendingPath];
+volatile std::sig_atomic_t PendingUsed[MaxPendingFiles];
+
+// An interrupted run (Ctrl-C, a cancelled CI job) removes its temporary files, then ends as the
+// signal would have ended it. unlink is async-signal-safe; on Windows the CRT runs the handler on
+// a thread of its own, and a file still open in the main thread cannot be deleted there.
+extern "C" void RemovePendingFiles(int signal) {
+    for (int i = 0; i < MaxPendingFiles; ++i)
+        if (PendingUsed[i]) {
+#ifdef _WIN32
+            ::DeleteFileA(PendingPaths[i]);
+#else
+            ::unlink(PendingPaths[i]);
+#endif
+        }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+int RegisterPendingFile(const std::filesystem::path& path) {
+    static const bool installed = [] {
+        for (int signal : {SIGINT, SIGTERM
+#ifndef _WIN32
+                           , SIGHUP
+#endif
+             })
+            std::signal(signal, RemovePendingFiles);
+        return true;
+    }();
+    (void)installed;
+    const std::string text = path.string();
+    if (text.size() >= MaxPendingPath) return -1;
+    for (int i = 0; i < MaxPendingFiles; ++i)
+        if (!PendingUsed[i]) {
+            std::memcpy(PendingPaths[i], text.c_str(), text.size() + 1);
+            PendingUsed[i] = 1;
+            return i;
+        }
+    return -1;
+}
+
+void UnregisterPendingFile(int slot) {
+    if (slot >= 0) PendingUsed[slot] = 0;
+}
+
+}  // namespace
 
 std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
@@ -76,9 +132,11 @@ TPendingFile::TPendingFile(std::filesystem::path target, const char* suffix)
     : FTarget(std::move(target)) {
     FTemp = FTarget;
     FTemp += std::string(suffix) + "-" + std::to_string(CORVANE_GETPID());
+    FSignalSlot = RegisterPendingFile(FTemp);
 }
 
 TPendingFile::~TPendingFile() {
+    UnregisterPendingFile(FSignalSlot);
     if (FDone) return;
     std::error_code ignored;
     std::filesystem::remove(FTemp, ignored);
@@ -93,6 +151,8 @@ void TPendingFile::Commit() {
     std::filesystem::rename(FTemp, FTarget, error);
     if (error) throw EPackError("cannot write " + Quoted(FTarget) + ": " + error.message());
     FDone = true;
+    UnregisterPendingFile(FSignalSlot);
+    FSignalSlot = -1;
 }
 
 }  // namespace pack

@@ -44,7 +44,8 @@ std::string ReadWholeFile(const std::filesystem::path& path);
 
 // A file written under a temporary name beside its final one ("name.part-<pid>"), renamed into
 // place by Commit and removed otherwise (also when a failure unwinds): a failed run leaves no
-// partial output and the previous file, if any, untouched.
+// partial output and the previous file, if any, untouched. An interrupting signal (SIGINT,
+// SIGTERM, SIGHUP) removes the temporary files of the pending outputs before the process ends.
 class TPendingFile {
 public:
     explicit TPendingFile(std::filesystem::path target, const char* suffix = ".part");
@@ -59,6 +60,7 @@ private:
     std::filesystem::path FTarget;
     std::filesystem::path FTemp;
     bool FDone = false;
+    int FSignalSlot = -1;  // in the signal handler's table, or -1
 };
 
 }  // namespace pack

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Format.h"
@@ -53,6 +54,9 @@ public:
         : FExplorer(explorer), FRva(rva), FSize(size) {}
 
     void ReadDirectory(uint32_t offset, int level, TResourceEntry& path, TResourceTable& table) {
+        // A tree reaches each directory once: entries sharing a subdirectory would multiply the
+        // work by the entry counts of every level (a small section could hold billions of paths).
+        if (!FVisited.insert(offset).second) Bad();
         const uint8_t* directory = Bytes(offset, ResDirectorySize);
         const uint32_t count = static_cast<uint32_t>(PeRead16(directory + ResDirNamedCount)) + PeRead16(directory + ResDirIdCount);
         const uint8_t* entries = Bytes(offset + ResDirectorySize, count * ResEntrySize);
@@ -108,6 +112,7 @@ private:
     const TModuleExplorer& FExplorer;
     uint32_t FRva;
     uint32_t FSize;
+    std::set<uint32_t> FVisited;  // directories read so far
 };
 
 // The bytes of a resource section laid out at the given relative address.
@@ -462,11 +467,13 @@ TPEImageWithResources RebuildResourceSection(const TModuleExplorer& explorer, co
         // Relocation blocks name the pages they patch: none may lie in the sections that move.
         const uint8_t* blocks = image + PeRead32(s + SecRawPointer);
         const uint32_t blockBytes = std::min(rawSize, PeRead32(relocEntry + 4));
-        for (uint32_t at = 0; at + RelocBlockHeaderSize <= blockBytes;) {
+        for (uint32_t at = 0; blockBytes - at >= RelocBlockHeaderSize;) {
             const uint32_t page = PeRead32(blocks + at), blockSize = PeRead32(blocks + at + 4);
             if (page >= std::min<uint64_t>(rsrcRva, va) && blockSize != 0)
                 throw Exception("The image relocates addresses inside the sections that move.");
             if (blockSize < RelocBlockHeaderSize) break;
+            // A stored block size is believed only as far as the relocation data goes.
+            if (blockSize > blockBytes - at) throw Exception("The image's base relocations are malformed.");
             at += blockSize;
         }
         Put32(header, SecVirtualAddress, static_cast<uint32_t>(relocRva));

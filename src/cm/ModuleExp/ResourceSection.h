@@ -84,8 +84,8 @@ private:
 };
 
 // The resources of a file-layout image (modes 1 and 2); empty when it has no resource directory.
-// Raises "Invalid resource directory of module at 0x%p" when the tree leaves the image, loops or
-// nests deeper than three levels.
+// Raises "Invalid resource directory of module at 0x%p" when the tree leaves the image, loops,
+// reaches a directory twice or nests deeper than three levels.
 TResourceTable ReadResources(const TModuleExplorer& explorer);
 
 // The PE checksum of a file image: the 16-bit one's-complement sum of its words (the checksum
@@ -132,7 +132,8 @@ private:
 // and the header checksum fixed. The source image is not changed. Raises (cm::Exception) for a
 // signed image ("The image is signed: ..."), data after the last section, a section other than
 // the relocations after the resource section, a section table without room for a new section, a
-// relocation block inside the moved sections, and an image beyond 4 GB.
+// relocation block inside the moved sections or longer than the relocation data, and an image
+// beyond 4 GB.
 TPEImageWithResources RebuildResourceSection(const TModuleExplorer& explorer, const TResourceTable& table);
 
 }  // namespace cm

@@ -210,6 +210,8 @@ TEST(ResourceSection, RefusesImagesItCannotRebuild) {
          "The image's headers have no room for another section."},
         {"relocations inside the moved sections", true, [](Bytes& b) { Put32(b, RelocRaw, RelocRva); },
          "The image relocates addresses inside the sections that move."},
+        {"a relocation block longer than the relocations", true, [](Bytes& b) { Put32(b, RelocRaw + 4, 0xFFFFFFF8u); },
+         "The image's base relocations are malformed."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -220,7 +222,8 @@ TEST(ResourceSection, RefusesImagesItCannotRebuild) {
     }
 }
 
-// A resource tree that leaves its section, or nests too deep, is refused when read.
+// A resource tree that leaves its section, nests too deep or reaches a directory twice is refused
+// when read.
 TEST(ResourceSection, BadTreesAreRefused) {
     std::string payload = "payload";
     const Bytes stub = MakePEImage(true, false);
@@ -237,6 +240,11 @@ TEST(ResourceSection, BadTreesAreRefused) {
         {"a loop back to the root", [&](std::string& b) {
              const uint32_t typeDir = PeRead32(&b[rsrc + 16 + 4]) & 0x7FFFFFFF;
              PeWrite32(&b[rsrc + typeDir + 16 + 4], 0x80000000u);
+         }},
+        {"two names sharing one language directory", [&](std::string& b) {
+             // The root's second type is RCDATA (names sort first): its names 1000, 1001, 1003.
+             const uint32_t rcdata = PeRead32(&b[rsrc + 16 + 8 + 4]) & 0x7FFFFFFF;
+             PeWrite32(&b[rsrc + rcdata + 16 + 8 + 4], PeRead32(&b[rsrc + rcdata + 16 + 4]));
          }},
         {"data outside the image", [&](std::string& b) {
              // The manifest's data entry: its size is 11 and its address inside the section.
