@@ -530,27 +530,37 @@ void TClock::Tick() {
 
 int ClockCount() { return gClockCount.load(); }
 
-TNotifyClock::TNotifyClock(TNotifyQueue& queue) : Queue(&queue) { TNotifyClock::Update(); }
+TNotifyClock::TNotifyClock(TNotifyQueue& queue) : Queue(&queue), Link(new TClockLink{this}) {
+    TNotifyClock::Update();
+}
 
 TNotifyClock::~TNotifyClock() {
     FEnabled = false;
     try {
         TNotifyClock::Update();
+        delete Link;
     } catch (...) {
-        // Freed on another thread than the queue's owner: the timer slot stays until the queue goes,
-        // but never calls this clock again (its handler is only reachable through the slot's key).
+        // Freed on another thread than the queue's owner: the timer slot stays until the queue
+        // goes, calling the link, which no longer leads here.
+        Link->Clock.store(nullptr);
     }
 }
 
+TTimerHandler TNotifyClock::TimerHandler() const {
+    return {[](void* link) {
+                if (TClock* clock = static_cast<TClockLink*>(link)->Clock.load()) clock->Tick();
+            },
+            Link};
+}
+
 void TNotifyClock::Update() {
-    const TTimerHandler tick = TimerMethod<&TClock::Tick>(static_cast<TClock*>(this));
-    RemoveTimer(*Queue, tick);
-    if (FInterval != 0 && FEnabled && FOnTick) AddTimer(*Queue, FInterval, tick);
+    RemoveTimer(*Queue, TimerHandler());
+    if (FInterval != 0 && FEnabled && FOnTick) AddTimer(*Queue, FInterval, TimerHandler());
 }
 
 void TNotifyClock::Restart() {
     if (FEnabled)
-        ResetTimer(*Queue, TimerMethod<&TClock::Tick>(static_cast<TClock*>(this)));
+        ResetTimer(*Queue, TimerHandler());
     else
         SetEnabled(true);
 }
