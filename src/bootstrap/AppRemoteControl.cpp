@@ -94,12 +94,18 @@ TAppRemoteControl::TAppRemoteControl(const std::string& applicationName, uint32_
     try {
         Create(applicationName, windowsMajorVersion);
     } catch (const std::exception& e) {
-        InitializationFailed = true;
-        try {
-            cm::LogTitled("Failed to initialize application control object.", '-');
-            cm::LogWrite(e.what());
-        } catch (...) {
-        }
+        ReportFailedCreation(e.what());
+    } catch (...) {
+        ReportFailedCreation("Unknown exception");
+    }
+}
+
+void TAppRemoteControl::ReportFailedCreation(const std::string& message) noexcept {
+    InitializationFailed = true;
+    try {
+        cm::LogTitled("Failed to initialize application control object.", '-');
+        cm::LogWrite(message);
+    } catch (...) {
     }
 }
 
@@ -129,8 +135,7 @@ TAppRemoteControl::~TAppRemoteControl() {
     try {
         Stop();
     } catch (...) {
-        // The control thread could not be woken: it is left waiting and never touches this object
-        // again until it sees Stopped, which it cannot now (the handles are closed).
+        // The control thread could not be woken: Stop left it suspended, and it is abandoned.
     }
 }
 
@@ -181,23 +186,37 @@ void TAppRemoteControl::WindowProc(cm::TWindowMessage& message) noexcept {
 
 void TAppRemoteControl::Stop() {
     if (Stopped.exchange(true)) return;
+    DWORD wakeError = 0;
     if (Thread) {
         if (RunningAsLibrary()) {
             // The host may be inside its loader lock here, where a thread cannot end: it is
             // suspended, and abandoned (never waited for) when the object goes.
-            Thread->Suspend();
+            try {
+                Thread->Suspend();
+            } catch (...) {
+            }
         } else {
-            if (!::SetEvent(Events[0].get()))
-                cm::RaiseLastSystemError("Failed to set event object 0x0%x",
-                                         {reinterpret_cast<uintptr_t>(Events[0].get())});
-            Thread.reset();
+            if (::SetEvent(Events[0].get())) {
+                Thread.reset();
+            } else {
+                wakeError = ::GetLastError();
+                // A thread that cannot be woken would be waited for in vain: it is suspended, so
+                // that it is abandoned (never resumed, never waited for) with its object.
+                try {
+                    Thread->Suspend();
+                } catch (...) {
+                }
+            }
         }
     }
+    // The window goes even when the thread could not be woken: it is bound to this object.
     cm::DeallocateMessageWindow(Window);
     Window = nullptr;
+    const auto wakeHandle = reinterpret_cast<uintptr_t>(Events[0].get());
     for (auto& event : Events) event.reset();
     for (auto& mutex : Mutexes) mutex.reset();
     for (auto& handler : Handlers) handler = nullptr;
+    if (wakeError != 0) cm::RaiseSystemError("Failed to set event object 0x0%x", {wakeHandle}, wakeError);
 }
 
 void TAppRemoteControl::RegisterHandler(int index, TRemoteHandler handler) {

@@ -62,7 +62,8 @@ public:
     // Idempotent. Ends the control thread (waits for it; when running as a library it is only
     // suspended, and abandoned at destruction), destroys the control window, closes the events
     // and mutexes and clears the handlers. On the creating thread. Raises
-    // "Failed to set event object 0x0%x" when the control thread cannot be woken.
+    // "Failed to set event object 0x0%x" when the control thread cannot be woken, after the rest
+    // is done (that thread is then suspended and abandoned like a library's).
     void Stop();
 
     // Registers (or, with an empty handler, removes) the handler of signal index (0 to 18; an
@@ -86,6 +87,7 @@ public:
 
 private:
     void Create(const std::string& applicationName, uint32_t windowsMajorVersion);
+    void ReportFailedCreation(const std::string& message) noexcept;
     void ControlLoop();
 };
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -206,6 +207,27 @@ TEST_F(AppRemoteControlTest, SignalOneRunsItsHandlerThenQuitsAtTheFirstClockTick
     EXPECT_GE(endedAt - handledAt + 20, RemoteQuitClockMs) << "the loop ends at the clock's tick, not at once";
 }
 
+std::atomic<int> gWaitWarnings{0};
+void CountWaitWarning(const std::string& message) {
+    if (message.rfind("Wait State", 0) == 0) ++gWaitWarnings;
+}
+
+// The control thread waits without limit by design: the guarded waits' deadlock watch (here cut
+// to 20 ms slices) must not fire for it.
+TEST_F(AppRemoteControlTest, TheControlThreadsEndlessWaitRaisesNoDeadlockWarning) {
+    const cm::TWarningHook previousHook = cm::SetWarningHook(&CountWaitWarning);
+    const uint32_t previousSlice = cm::SetDeadlockWarningSlice(20);
+    gWaitWarnings = 0;
+    {
+        TAppRemoteControl control(AppName("nowarn"));
+        EXPECT_FALSE(control.InitializationFailed);
+        PumpFor(300);
+    }
+    cm::SetDeadlockWarningSlice(previousSlice);
+    cm::SetWarningHook(previousHook);
+    EXPECT_EQ(gWaitWarnings, 0);
+}
+
 // A signal set once is handled once, and the control thread does not spin on the event.
 TEST_F(AppRemoteControlTest, ASignalSetOnceIsHandledOnceWithoutSpinning) {
     TAppRemoteControl control(AppName("once"));
@@ -265,6 +287,36 @@ TEST_F(AppRemoteControlTest, StopIsIdempotentAndAFailedConstructionDoesNotRaise)
     EXPECT_TRUE(control.InitializationFailed);
     EXPECT_TRUE(control.Events[4].valid());
     EXPECT_EQ(control.Thread, nullptr);
+}
+
+// The program's modules in their order: the main thread's queue is freed while the log still
+// writes, so that a notification left pending at shut-down is reported in the log.
+TEST(ProgramModules, ANotificationLeftAtShutDownIsReportedInTheLog) {
+    const std::string ownLog = cm::LogFilePath();
+    ASSERT_FALSE(ownLog.empty());
+    const std::string ownName = cm::ExtractNamePart(ownLog);
+    char ownProgram[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, ownProgram, MAX_PATH);
+    const std::string testName = cm::ExtractBaseName(ownProgram);
+    // The peer's log sits beside this program's, named after the peer (same instance suffix).
+    ASSERT_EQ(ownName.rfind(testName, 0), 0u) << ownName;
+    const std::string peerLog = cm::ExtractPathPart(ownLog) + "remote_control_peer" + ownName.substr(testName.size());
+    const auto readLog = [&peerLog] {
+        std::ifstream in(peerLog, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    const size_t start = readLog().size();
+    ASSERT_EQ(RunPeer(PeerProgram(), "modules -"), 0);
+    const std::string text = readLog().substr(start);
+    const size_t title = text.find("Notify Queue Warning-");
+    const size_t count = text.find("Shutting down with 1 undelivered notifications in Primary Queue (High).\r\n");
+    EXPECT_NE(title, std::string::npos) << text;
+    ASSERT_NE(count, std::string::npos) << text;
+    EXPECT_LT(title, count);
+    // The argument's class is listed only while logging is enabled ("Level").
+    if (cm::LogEnabled()) {
+        EXPECT_NE(text.find("  TUndeliveredArgument", count), std::string::npos) << text;
+    }
 }
 
 }  // namespace

@@ -5,11 +5,16 @@
 //                                      name) to FILE, one a line; exit code 0
 //   remote_control_peer serve APP      runs the main thread's message loop until signal 1 ends it
 //                                      (exit code 0) or 30 s pass (exit code 3)
+//   remote_control_peer modules -      starts and ends the program's modules in their order with
+//                                      one High notification left undelivered on the main
+//                                      thread's queue (its report goes to this program's log);
+//                                      exit code 0
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "bootstrap/AppRemoteControl.h"
+#include "bootstrap/ProgramModules.h"
 #include "cm/ThreadPool/MessageLoop.h"
 #include "cm/NotifyQueue/NotifyQueue.h"
 
@@ -24,6 +29,12 @@ void CALLBACK GiveUp(HWND, UINT, UINT_PTR, DWORD) {
     ::PostQuitMessage(0);
 }
 
+class TPeerReceiver : public cm::TObject {
+public:
+    void Take(cm::TNotifyItem&) {}
+};
+class TUndeliveredArgument : public cm::TObject {};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -32,6 +43,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string mode = argv[1];
+    if (mode == "modules") {
+        TPeerReceiver receiver;
+        TUndeliveredArgument argument;
+        cm::TModuleRunner modules(bootstrap::ProgramModules());
+        cm::PostNotification(cm::CurrentNotifyQueue(), cm::NotifyHigh, &receiver,
+                             cm::NotifyMethod<&TPeerReceiver::Take>(&receiver), &argument);
+        return 0;
+    }
     cm::TNotifyQueue queue;
     cm::AttachThread(queue);
     cm::SetMode(queue, cm::NotifyWindowMode);

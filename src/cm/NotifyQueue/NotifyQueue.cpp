@@ -66,6 +66,19 @@ bool Readable(const void* address, size_t size) noexcept {
     return true;
 }
 
+// True when a zero-terminated text of at most MaxClassNameLength characters can be read at text:
+// the type name of a dead object's stale type information may run into unmapped memory.
+constexpr size_t MaxClassNameLength = 1024;
+bool ReadableText(const char* text) noexcept {
+    constexpr uintptr_t SmallestPage = 4096;  // a page readable at its start is readable to its end
+    for (size_t i = 0; i <= MaxClassNameLength; ++i) {
+        if ((i == 0 || reinterpret_cast<uintptr_t>(text + i) % SmallestPage == 0) && !Readable(text + i, 1))
+            return false;
+        if (text[i] == '\0') return true;
+    }
+    return false;
+}
+
 // The class name of an object that may be gone ("TMyClass", namespaces dropped). Every step of
 // the run-time type lookup is checked for readable memory first: a freed object yields false,
 // not a fault. False also for nullptr.
@@ -78,7 +91,7 @@ bool ReadClassName(const TObject* object, std::string& name) noexcept {
         const auto* info = static_cast<const std::type_info*>(vtable[-1]);
         if (!Readable(info, sizeof(std::type_info))) return false;
         const char* mangled = info->name();
-        if (!Readable(mangled, 1)) return false;
+        if (!ReadableText(mangled)) return false;
         int status = 0;
         char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
         name = (status == 0 && demangled) ? demangled : mangled;
@@ -517,27 +530,37 @@ void TClock::Tick() {
 
 int ClockCount() { return gClockCount.load(); }
 
-TNotifyClock::TNotifyClock(TNotifyQueue& queue) : Queue(&queue) { TNotifyClock::Update(); }
+TNotifyClock::TNotifyClock(TNotifyQueue& queue) : Queue(&queue), Link(new TClockLink{this}) {
+    TNotifyClock::Update();
+}
 
 TNotifyClock::~TNotifyClock() {
     FEnabled = false;
     try {
         TNotifyClock::Update();
+        delete Link;
     } catch (...) {
-        // Freed on another thread than the queue's owner: the timer slot stays until the queue goes,
-        // but never calls this clock again (its handler is only reachable through the slot's key).
+        // Freed on another thread than the queue's owner: the timer slot stays until the queue
+        // goes, calling the link, which no longer leads here.
+        Link->Clock.store(nullptr);
     }
 }
 
+TTimerHandler TNotifyClock::TimerHandler() const {
+    return {[](void* link) {
+                if (TClock* clock = static_cast<TClockLink*>(link)->Clock.load()) clock->Tick();
+            },
+            Link};
+}
+
 void TNotifyClock::Update() {
-    const TTimerHandler tick = TimerMethod<&TClock::Tick>(static_cast<TClock*>(this));
-    RemoveTimer(*Queue, tick);
-    if (FInterval != 0 && FEnabled && FOnTick) AddTimer(*Queue, FInterval, tick);
+    RemoveTimer(*Queue, TimerHandler());
+    if (FInterval != 0 && FEnabled && FOnTick) AddTimer(*Queue, FInterval, TimerHandler());
 }
 
 void TNotifyClock::Restart() {
     if (FEnabled)
-        ResetTimer(*Queue, TimerMethod<&TClock::Tick>(static_cast<TClock*>(this)));
+        ResetTimer(*Queue, TimerHandler());
     else
         SetEnabled(true);
 }

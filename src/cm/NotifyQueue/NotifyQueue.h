@@ -263,8 +263,14 @@ protected:
 // Number of clocks that exist in the process.
 int ClockCount();
 
+// What a notify clock's timer slot calls: the clock, or nothing once the clock is gone.
+struct TClockLink {
+    std::atomic<TClock*> Clock;
+};
+
 // A clock on the timers of a loop-mode queue (which must outlive it); ticks while the owner runs
-// RunNotifyLoop. Owner thread only.
+// RunNotifyLoop. Owner thread only; freed on another thread, it cannot free its timer slot (the
+// timers are the owner's alone): the slot is left to the queue and ticks nothing from then on.
 class TNotifyClock : public TClock {
 public:
     explicit TNotifyClock(TNotifyQueue& queue);
@@ -273,6 +279,10 @@ public:
     void Restart() override;
 
     TNotifyQueue* Queue;
+
+private:
+    TTimerHandler TimerHandler() const;
+    TClockLink* Link;  // the timer's handler object; kept for good when freed on another thread
 };
 
 // A clock on a window timer of a hidden window of its own; ticks while the creating thread

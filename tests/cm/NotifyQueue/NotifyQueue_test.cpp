@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <new>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -455,6 +457,34 @@ TEST_F(NotifyQueueTest, CreateClockTicksInEitherMode) {
             for (int32_t i = 0; i < queue_->Timers.Count(); ++i) EXPECT_EQ(queue_->Timers.Item(i).Interval, 0u);
         }
     }
+}
+
+// A loop-mode clock freed on another thread cannot free its timer slot (the timers are the
+// owner's); the slot must then call nothing, not whatever object next lives at the clock's
+// address (here another clock, made in the same storage).
+TEST_F(NotifyQueueTest, AClockFreedOnAnotherThreadLeavesATimerThatCallsNothing) {
+    alignas(std::max_align_t) unsigned char storage[std::max(sizeof(TNotifyClock), sizeof(TWindowsClock))];
+    auto* freed = new (storage) TNotifyClock(*queue_);
+    freed->SetInterval(10);
+    freed->SetOnTick([](TClock&) {});
+    freed->SetEnabled(true);
+    std::thread([freed] { freed->~TNotifyClock(); }).join();
+
+    int laterTicks = 0;
+    auto* later = new (storage) TWindowsClock();
+    later->SetInterval(3600000);  // its own timer stays quiet during the test
+    later->SetOnTick([&laterTicks](TClock&) { ++laterTicks; });
+    later->SetEnabled(true);
+
+    gNow += 1000;  // the freed clock's slot is due
+    TTestReceiver stopper;
+    PostNotification(*queue_, NotifyHigh, &stopper, {[](void* queue, TNotifyItem&) {
+                                                        StopNotifyLoop(*static_cast<TNotifyQueue*>(queue));
+                                                    },
+                                                    queue_.get()});
+    RunNotifyLoop(*queue_);
+    EXPECT_EQ(laterTicks, 0);
+    later->~TWindowsClock();
 }
 
 // ---- Shut-down report ----
