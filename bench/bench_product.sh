@@ -1,4 +1,22 @@
-# Sourced by the benchmarks: corvane_bench_product DIR makes (once, marked by DIR.complete) the
+# Sourced by the benchmarks (after scripts/platform.sh).
+#
+# corvane_bench_workspace: builds, picks the build this machine can run (sets build, w = its
+# tree, dir = build/bench/<build>), sets up its Wine environment, enters dir and makes the
+# benchmark product in files/ with the sample setup as Setup.exe.
+corvane_bench_workspace() {
+  "$root/scripts/build.sh" >/dev/null
+  build=$(corvane_runnable_build)
+  w="$root/build/$build"
+  dir="$root/build/bench/$build"
+  export CORVANE_BUILD_DIR="$w"
+  source "$root/cmake/wine-env.sh"
+  mkdir -p "$dir"
+  cd "$dir"
+  corvane_bench_product files
+  cp "$w/tests/sample_setup.exe" Setup.exe
+}
+
+# corvane_bench_product DIR makes (once, marked by DIR.complete) the
 # benchmark product: ~200 files of mixed text and binary, about 80 MB. Text: headers and documents
 # (~25 MB); binary: shared libraries (~40 MB); incompressible: random bytes (~14 MB); topped up
 # with library bytes.

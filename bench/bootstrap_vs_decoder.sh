@@ -15,19 +15,8 @@ rounds="${1:-5}"
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
-"$root/scripts/build.sh" >/dev/null
-
-build=$(corvane_runnable_build)
-w="$root/build/$build"
-dir="$root/build/bench/$build"
-export CORVANE_BUILD_DIR="$w"
-source "$root/cmake/wine-env.sh"
-mkdir -p "$dir"
-cd "$dir"
-
 source "$root/bench/bench_product.sh"
-corvane_bench_product files
-cp "$w/tests/sample_setup.exe" Setup.exe
+corvane_bench_workspace
 # The bootstrap is packed again whenever the build has a newer one or packer: the files are what
 # is cached.
 # The build's own packer (the host's runs under the sanitizers), with the build's stubs.

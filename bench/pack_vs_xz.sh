@@ -12,17 +12,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/platform.sh"
 rounds="${1:-3}"
-"$root/scripts/build.sh" >/dev/null
-build=$(corvane_runnable_build)
-w="$root/build/$build"
-dir="$root/build/bench/$build"
-export CORVANE_BUILD_DIR="$w"
-source "$root/cmake/wine-env.sh"
-mkdir -p "$dir"
-cd "$dir"
 source "$root/bench/bench_product.sh"
-corvane_bench_product files
-cp "$w/tests/sample_setup.exe" Setup.exe
+corvane_bench_workspace
 arch=x86; [ "$build" = win32 ] || arch=x64
 
 "$root/cmake/wine-server.sh" start
