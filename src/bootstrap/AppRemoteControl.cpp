@@ -125,7 +125,7 @@ void TAppRemoteControl::Create(const std::string& applicationName, uint32_t wind
         cm::CheckSystemCall(Events[k].valid(), "Unable to create/open event object.");
     }
 
-    Window = cm::AllocateMessageWindow(cm::WindowMethod<&TAppRemoteControl::WindowProc>(this));
+    Window.reset(cm::AllocateMessageWindow(cm::WindowMethod<&TAppRemoteControl::WindowProc>(this)));
     cm::StartMethodThread(Thread, false, [this](cm::TMethodThread&) { ControlLoop(); });
     cm::RegisterThreadName(Thread->ThreadId, "Application Control Thread (" + ApplicationName + ")");
 }
@@ -155,7 +155,7 @@ void TAppRemoteControl::ControlLoop() {
         const int got = cm::WaitForObjects(std::span<const HANDLE>(handles), false, cm::WaitInfinite, 0);
         if (Stopped) return;
         if (got < 0 || got >= static_cast<int>(handles.size())) continue;
-        cm::PostMessageGuarded(Window, RemoteSignalMessage, static_cast<WPARAM>(indexes[got]), 0);
+        cm::PostMessageGuarded(Window.get(), RemoteSignalMessage, static_cast<WPARAM>(indexes[got]), 0);
         // Events are manual-reset, so every instance waiting on one was released when it was set;
         // left set, it would release this wait again at once, spinning and flooding the window.
         if (!::ResetEvent(handles[got])) {
@@ -210,8 +210,7 @@ void TAppRemoteControl::Stop() {
         }
     }
     // The window goes even when the thread could not be woken: it is bound to this object.
-    cm::DeallocateMessageWindow(Window);
-    Window = nullptr;
+    Window.reset();
     const auto wakeHandle = reinterpret_cast<uintptr_t>(Events[0].get());
     for (auto& event : Events) event.reset();
     for (auto& mutex : Mutexes) mutex.reset();

@@ -74,7 +74,7 @@ public:
     bool InitializationFailed = false;
     cm::UniqueHandle Mutexes[RemoteMutexCount];
     cm::UniqueHandle Events[RemoteEventCount];
-    HWND Window = nullptr;
+    cm::UniqueMessageWindow Window;
     std::unique_ptr<cm::TClock> QuitClock;
     std::unique_ptr<cm::TMethodThread> Thread;
     TRemoteHandler Handlers[RemoteEventCount];

@@ -76,9 +76,9 @@ TWaitDialog::TWaitDialog(uint8_t options, const std::string& message, int32_t ma
     TWaitDialog* expected = nullptr;
     if (!LiveDialog.compare_exchange_strong(expected, this))
         cm::AssertionFailure(WaitDialogUnit, __LINE__, "only one wait dialog at a time");
-    Font = ::CreateFontA(WaitDialogFontHeight, 0, 0, 0, WaitDialogFontWeight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    Font.reset(::CreateFontA(WaitDialogFontHeight, 0, 0, 0, WaitDialogFontWeight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                         "Tahoma");
+                         "Tahoma"));
     try {
         // Hard exit: the thread's windows are gone when its body ends, and under Wine the normal
         // exit of a thread that owned X windows was seen to hang in the thread's detach now and
@@ -86,7 +86,7 @@ TWaitDialog::TWaitDialog(uint8_t options, const std::string& message, int32_t ma
         cm::StartMethodThread(Thread, true, [this](cm::TMethodThread&) { ThreadBody(); });
         // The thread ends without signalling when it cannot make its windows: waiting for either
         // keeps the constructor from waiting forever.
-        const int signalled = cm::WaitForObjects({WindowsReady.Handle, Thread->Handle.get()}, false, cm::WaitInfinite,
+        const int signalled = cm::WaitForObjects({WindowsReady.Handle.get(), Thread->Handle.get()}, false, cm::WaitInfinite,
                                                  cm::WaitWarnDeadlock);
         if (signalled != 0) {
             if (ThreadFailure) std::rethrow_exception(ThreadFailure);
@@ -94,7 +94,7 @@ TWaitDialog::TWaitDialog(uint8_t options, const std::string& message, int32_t ma
         }
     } catch (...) {
         Thread.reset();
-        if (Font) ::DeleteObject(Font);
+        Font.reset();
         LiveDialog = nullptr;
         throw;
     }
@@ -110,7 +110,7 @@ TWaitDialog::~TWaitDialog() {
     WaitForDialogThread(Thread->Handle.get());
     Thread.reset();
     // Deleted only now that no control can paint with it any more.
-    if (Font) ::DeleteObject(Font);
+    Font.reset();
     BringMainWindowPopupToFront();
     LiveDialog = nullptr;
 }
@@ -137,13 +137,13 @@ void TWaitDialog::ThreadBody() {
     } catch (...) {
         // TMethodThread swallows the error; the constructor raises it on the owner's thread.
         ThreadFailure = std::current_exception();
-        if (OwnerWindow) ::DestroyWindow(OwnerWindow);
+        OwnerWindow.reset();
         throw;
     }
     WindowsReady.Signal();
     cm::MessageLoop(0, nullptr);
     // The owned dialog and its controls go with their owner.
-    ::DestroyWindow(OwnerWindow);
+    OwnerWindow.reset();
 }
 
 void TWaitDialog::CreateWindows() {
@@ -158,12 +158,12 @@ void TWaitDialog::CreateWindows() {
     if (!::RegisterClassA(&cls) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         cm::RaiseLastSystemError("Cannot register window class '%s'", {WaitDialogClassName});
 
-    OwnerWindow = CreateChecked(WaitDialogClassName, WaitDialogTitle, 0, 0, 0, 0, 0, nullptr, nullptr,
-                                "Cannot create wait dialog owner window");
+    OwnerWindow.reset(CreateChecked(WaitDialogClassName, WaitDialogTitle, 0, 0, 0, 0, 0, nullptr, nullptr,
+                                    "Cannot create wait dialog owner window"));
     const int left = (::GetSystemMetrics(SM_CXFULLSCREEN) - WaitDialogWidth) / 2;
     const int top = (::GetSystemMetrics(SM_CYFULLSCREEN) - WaitDialogHeight) / 2;
     DialogWindow = CreateChecked(WaitDialogClassName, WaitDialogTitle, WaitDialogStyle, left, top, WaitDialogWidth,
-                                 WaitDialogHeight, OwnerWindow, nullptr, "Cannot create wait dialog window");
+                                 WaitDialogHeight, OwnerWindow.get(), nullptr, "Cannot create wait dialog window");
     RECT client{};
     ::GetClientRect(DialogWindow, &client);
     const int width = client.right - client.left;
@@ -175,8 +175,8 @@ void TWaitDialog::CreateWindows() {
     ::EnableWindow(CancelButton, (Options & WaitDialogCancelEnabled) ? TRUE : FALSE);
     TextWindow = CreateChecked("STATIC", Message.c_str(), WaitDialogTextStyle, Margin, Margin, width - 2 * Margin,
                                TextHeight, DialogWindow, nullptr, "Cannot create wait dialog message text");
-    ::SendMessageA(CancelButton, WM_SETFONT, reinterpret_cast<WPARAM>(Font), TRUE);
-    ::SendMessageA(TextWindow, WM_SETFONT, reinterpret_cast<WPARAM>(Font), TRUE);
+    ::SendMessageA(CancelButton, WM_SETFONT, reinterpret_cast<WPARAM>(Font.get()), TRUE);
+    ::SendMessageA(TextWindow, WM_SETFONT, reinterpret_cast<WPARAM>(Font.get()), TRUE);
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);

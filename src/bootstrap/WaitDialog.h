@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "cm/Objects/Handles.h"
 #include "cm/Objects/Sync.h"
 #include "cm/Objects/WinApi.h"
 
@@ -74,8 +75,9 @@ private:
 
     uint8_t Options;
     std::unique_ptr<cm::TMethodThread> Thread;
-    HWND OwnerWindow = nullptr;
-    HFONT Font = nullptr;
+    // Made and destroyed on the dialog's thread.
+    cm::UniqueWindow OwnerWindow;
+    cm::UniqueFont Font;
     HWND TextWindow = nullptr;
     HWND DialogWindow = nullptr;
     HWND CancelButton = nullptr;

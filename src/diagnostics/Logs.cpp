@@ -154,7 +154,7 @@ void AppendEntry(TLogState& s, TWriterFrame& frame, const std::string& text) {
     if (s.Stalled) return;
     // Waited for in deadlock-warning slices up to the limit, with the warnings of a watched wait
     // in their order (see WaitForObjects); a mutex left by a dead writer is taken over.
-    const HANDLE waits[] = {s.LogMutex->Handle, s.CloseEvent.get()};
+    const HANDLE waits[] = {s.LogMutex->Handle.get(), s.CloseEvent.get()};
     const DWORD count = s.CloseEvent ? 2 : 1;
     bool warned = false;
     DWORD result = WAIT_TIMEOUT;
@@ -176,7 +176,7 @@ void AppendEntry(TLogState& s, TWriterFrame& frame, const std::string& text) {
         if (result == WAIT_TIMEOUT) s.Stalled = true;  // the log falls silent
         return;  // closed, or the wait failed: the entry is dropped
     }
-    TMutexRelease release(s.LogMutex->Handle);
+    TMutexRelease release(s.LogMutex->Handle.get());
 
     int64_t end = SetFilePointerChecked(s.LogFile.get(), 0, FILE_END);
     if (end > static_cast<int64_t>(LogMaxSize) && s.TrimEnabled) {

@@ -274,7 +274,7 @@ TEST_F(AppRemoteControlTest, StopIsIdempotentAndAFailedConstructionDoesNotRaise)
         control.Stop();
         EXPECT_TRUE(control.Stopped);
         EXPECT_EQ(control.Thread, nullptr);
-        EXPECT_EQ(control.Window, nullptr);
+        EXPECT_EQ(control.Window.get(), nullptr);
         for (const auto& event : control.Events) EXPECT_FALSE(event.valid());
         EXPECT_FALSE(control.Handlers[3]);
     }

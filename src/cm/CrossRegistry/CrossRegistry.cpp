@@ -56,9 +56,8 @@ void TCrossRegistry::SetRootKey(HKEY rootKey) {
 }
 
 void TCrossRegistry::CloseKey() {
-    if (CurrentKey == nullptr) return;
-    RegCloseKey(CurrentKey);
-    CurrentKey = nullptr;
+    if (!CurrentKey) return;
+    CurrentKey.reset();
     CurrentPath.clear();
 }
 
@@ -78,23 +77,23 @@ bool TCrossRegistry::OpenKey(const std::string& path, bool canCreate) {
     const bool absolute = !path.empty() && path[0] == '\\';
     const std::string subKey = absolute ? path.substr(1) : path;
     const HKEY base = absolute ? RootKey : BaseKey();
-    HKEY opened = nullptr;
+    UniqueRegistryKey opened;
     LONG status;
     if (canCreate && !subKey.empty()) {
         status = RegCreateKeyExA(base, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, EffectiveAccess(), nullptr,
-                                 &opened, nullptr);
+                                 opened.put(), nullptr);
     } else {
-        status = RegOpenKeyExA(base, subKey.c_str(), 0, EffectiveAccess(), &opened);
+        status = RegOpenKeyExA(base, subKey.c_str(), 0, EffectiveAccess(), opened.put());
     }
     if (status != ERROR_SUCCESS) return false;
 
     std::string newPath;
-    if (CurrentKey != nullptr && !absolute)
+    if (CurrentKey && !absolute)
         newPath = subKey.empty() ? CurrentPath : CurrentPath + "\\" + subKey;
     else
         newPath = subKey;
     CloseKey();
-    CurrentKey = opened;
+    CurrentKey = std::move(opened);
     CurrentPath = std::move(newPath);
     return true;
 }

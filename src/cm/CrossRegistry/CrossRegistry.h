@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cm/Objects/Errors.h"
+#include "cm/Objects/Handles.h"
 #include "cm/Objects/Object.h"
 #include "cm/Objects/WinApi.h"
 
@@ -65,8 +66,8 @@ public:
     // The same rule with the system's bitness as an argument.
     static REGSAM EffectiveAccessFor(REGSAM access, bool use64BitView, bool use32BitView, bool system64Bit);
 
-    HKEY CurrentKey = nullptr;
-    HKEY RootKey = HKEY_CURRENT_USER;
+    UniqueRegistryKey CurrentKey;  // the open key, if any
+    HKEY RootKey = HKEY_CURRENT_USER;  // closed by this object only when CloseRootKey is set
     bool LazyWrite = true;
     std::string CurrentPath;
     bool CloseRootKey = false;
@@ -76,7 +77,7 @@ public:
 
 private:
     // The open key, or RootKey when none is open.
-    HKEY BaseKey() const { return CurrentKey != nullptr ? CurrentKey : RootKey; }
+    HKEY BaseKey() const { return CurrentKey ? CurrentKey.get() : RootKey; }
     // Reads up to size bytes of the value; returns its system type and sets size to the bytes read.
     DWORD ReadRaw(const std::string& valueName, void* buffer, DWORD& size) const;
 };

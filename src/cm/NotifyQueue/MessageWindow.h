@@ -2,6 +2,7 @@
 // clocks and the application remote control each keep one. Win32 only.
 #pragma once
 
+#include "cm/Objects/Handles.h"
 #include "cm/Objects/WinApi.h"
 
 namespace cm {
@@ -42,5 +43,16 @@ HWND AllocateMessageWindow(TWindowMethod method);
 // Destroys the window (on its thread) and returns its binding for reuse; messages that arrive
 // meanwhile go to the default window procedure. A null window does nothing. Never raises.
 void DeallocateMessageWindow(HWND window) noexcept;
+
+namespace detail {
+struct MessageWindowTraits {
+    using Type = HWND;
+    static HWND Invalid() { return nullptr; }
+    static void Close(HWND window) { DeallocateMessageWindow(window); }
+};
+}  // namespace detail
+
+// A window of AllocateMessageWindow; reset it on the thread that made it.
+using UniqueMessageWindow = UniqueResource<detail::MessageWindowTraits>;
 
 }  // namespace cm

@@ -182,7 +182,7 @@ void WakeLocked(TNotifyQueue& queue) {
         queue.LastPostTick = queue.TickSource();
         // Numbered only once posted: a failed post leaves no gap that would read as a lost message.
         const uint32_t number = queue.PostedCount + 1;
-        PostMessageGuarded(queue.Window, WM_USER, number, 0);
+        PostMessageGuarded(queue.Window.get(), WM_USER, number, 0);
         queue.PostedCount = number;
     }
     queue.WakePending = true;
@@ -255,9 +255,8 @@ TNotifyQueue::TNotifyQueue() : EventLog(&DefaultEventLog()) {}
 
 TNotifyQueue::~TNotifyQueue() noexcept {
     if (Window) {
-        ::KillTimer(Window, NotifyWindowTimerId);
-        DeallocateMessageWindow(Window);
-        Window = nullptr;
+        ::KillTimer(Window.get(), NotifyWindowTimerId);
+        Window.reset();
     }
     for (int level = NotifyLow; level <= NotifyHigh; ++level) {
         const std::string name = NotifyPriorityName(level);
@@ -338,21 +337,18 @@ void SetMode(TNotifyQueue& queue, uint8_t mode) {
         TFastMutexLock lock(queue.Lock);
         if (!listsEmpty()) throw Exception("Notify queue: Cannot set mode after messages have been posted");
     }
-    const HWND window = AllocateMessageWindow(WindowMethod<&TNotifyQueue::WindowProc>(&queue));
-    if (::SetTimer(window, NotifyWindowTimerId, NotifyWindowTimerMs, nullptr) == 0) {
-        DeallocateMessageWindow(window);
+    UniqueMessageWindow window(AllocateMessageWindow(WindowMethod<&TNotifyQueue::WindowProc>(&queue)));
+    if (::SetTimer(window.get(), NotifyWindowTimerId, NotifyWindowTimerMs, nullptr) == 0)
         throw Exception("Out of timer resources.");
-    }
     // The mode changes together with the window, under the lock, so that no other thread wakes
     // a window-mode queue without a window. A notification that came in since the check above
     // must not wait behind a wake-up that was sent the old way.
     TFastMutexLock lock(queue.Lock);
     if (!listsEmpty()) {
-        ::KillTimer(window, NotifyWindowTimerId);
-        DeallocateMessageWindow(window);
+        ::KillTimer(window.get(), NotifyWindowTimerId);
         throw Exception("Notify queue: Cannot set mode after messages have been posted");
     }
-    queue.Window = window;
+    queue.Window = std::move(window);
     queue.Mode = NotifyWindowMode;
 }
 
@@ -468,7 +464,7 @@ void RunNotifyLoop(TNotifyQueue& queue) {
     bool quit = false;
     int quitCode = 0;
     while (!queue.LoopStopRequested && !quit) {
-        const HANDLE wake = queue.WakeEvent.Handle;
+        const HANDLE wake = queue.WakeEvent.Handle.get();
         const DWORD result =
             ::MsgWaitForMultipleObjectsEx(1, &wake, NextTimerWait(queue), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (result == WAIT_FAILED) RaiseLastSystemError("Wait operation failed");
@@ -566,20 +562,20 @@ void TNotifyClock::Restart() {
 }
 
 TWindowsClock::TWindowsClock() {
-    Window = AllocateMessageWindow(WindowMethod<&TWindowsClock::WindowProc>(this));
+    Window.reset(AllocateMessageWindow(WindowMethod<&TWindowsClock::WindowProc>(this)));
     TWindowsClock::Update();
 }
 
 TWindowsClock::~TWindowsClock() {
     FEnabled = false;
-    ::KillTimer(Window, NotifyWindowTimerId);
-    DeallocateMessageWindow(Window);
+    ::KillTimer(Window.get(), NotifyWindowTimerId);
+    Window.reset();
 }
 
 void TWindowsClock::Update() {
-    ::KillTimer(Window, NotifyWindowTimerId);
+    ::KillTimer(Window.get(), NotifyWindowTimerId);
     if (FInterval != 0 && FEnabled && FOnTick) {
-        if (::SetTimer(Window, NotifyWindowTimerId, FInterval, nullptr) == 0) throw Exception("Out of timer resources.");
+        if (::SetTimer(Window.get(), NotifyWindowTimerId, FInterval, nullptr) == 0) throw Exception("Out of timer resources.");
     }
 }
 

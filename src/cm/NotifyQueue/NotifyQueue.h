@@ -145,7 +145,7 @@ public:
     TFastMutex Lock;  // guards the primary lists, WakePending, PostedCount, LastPostTick, ReceivedCount
     std::unique_ptr<TWinEvent> ExternalEvent;
     TWinEvent WakeEvent{nullptr, "", false, false};  // auto-reset: the loop-mode wake-up
-    HWND Window = nullptr;
+    UniqueMessageWindow Window;
     std::unique_ptr<TSafeThread> ExternalThread;
     std::function<void(const std::string& text)> OnError;  // gets the failure text of a notification
     DWORD OwnerThreadId = 0;
@@ -297,7 +297,7 @@ public:
     void Restart() override;
     void WindowProc(TWindowMessage& message) noexcept;
 
-    HWND Window = nullptr;
+    UniqueMessageWindow Window;
 };
 
 // A clock for the calling thread's queue: a TNotifyClock in loop mode, a TWindowsClock in window

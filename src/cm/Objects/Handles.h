@@ -75,6 +75,21 @@ struct LocalMemoryTraits {
     static void* Invalid() { return nullptr; }
     static void Close(void* p) { ::LocalFree(p); }
 };
+struct RegistryKeyTraits {
+    using Type = HKEY;
+    static HKEY Invalid() { return nullptr; }
+    static void Close(HKEY key) { ::RegCloseKey(key); }
+};
+struct FontTraits {
+    using Type = HFONT;
+    static HFONT Invalid() { return nullptr; }
+    static void Close(HFONT font) { ::DeleteObject(font); }
+};
+struct WindowTraits {
+    using Type = HWND;
+    static HWND Invalid() { return nullptr; }
+    static void Close(HWND window) { ::DestroyWindow(window); }
+};
 }  // namespace detail
 
 // Kernel objects whose failure value is null (processes, threads, events, mutexes, mappings).
@@ -87,5 +102,11 @@ using UniqueMappedView = UniqueResource<detail::MappedViewTraits>;
 using UniqueVirtualBlock = UniqueResource<detail::VirtualBlockTraits>;
 // Blocks the system allocated for the caller with LocalAlloc (security descriptors, SID texts).
 using UniqueLocalMemory = UniqueResource<detail::LocalMemoryTraits>;
+// An opened or created registry key (never one of the predefined root keys).
+using UniqueRegistryKey = UniqueResource<detail::RegistryKeyTraits>;
+using UniqueFont = UniqueResource<detail::FontTraits>;
+// A window and, with it, the windows it owns. Only the thread that made a window can destroy it:
+// reset the owner on that thread.
+using UniqueWindow = UniqueResource<detail::WindowTraits>;
 
 }  // namespace cm

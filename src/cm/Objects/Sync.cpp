@@ -169,33 +169,28 @@ void PostMessageGuarded(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 TWinEvent::TWinEvent(SECURITY_ATTRIBUTES* security, const std::string& name, bool manualReset, bool initialState) {
     if (name.empty()) {
-        Handle = CreateEventA(security, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, nullptr);
+        Handle.reset(CreateEventA(security, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, nullptr));
     } else {
         const DWORD flags = (manualReset ? CREATE_EVENT_MANUAL_RESET : 0) | (initialState ? CREATE_EVENT_INITIAL_SET : 0);
-        Handle = CreateEventExA(security, name.c_str(), flags, OpenObjectAccess);
+        Handle.reset(CreateEventExA(security, name.c_str(), flags, OpenObjectAccess));
     }
-    if (Handle == nullptr) {
+    if (!Handle) {
         if (name.empty()) RaiseLastSystemError("Failed to create event object");
         RaiseLastSystemError("Failed to create event object: '%s'", {name});
     }
     AlreadyExisted = GetLastError() == ERROR_ALREADY_EXISTS;
-    OwnsHandle = true;
-}
-
-TWinEvent::~TWinEvent() {
-    if (OwnsHandle) UniqueHandle owner(Handle);
 }
 
 void TWinEvent::Signal() {
-    if (!SetEvent(Handle)) RaiseLastSystemError("Failed to set event object 0x0%x", {HandleValue(Handle)});
+    if (!SetEvent(Handle.get())) RaiseLastSystemError("Failed to set event object 0x0%x", {HandleValue(Handle.get())});
 }
 
 void TWinEvent::Reset() {
-    if (!ResetEvent(Handle)) RaiseLastSystemError("Failed to reset event object 0x0%x", {HandleValue(Handle)});
+    if (!ResetEvent(Handle.get())) RaiseLastSystemError("Failed to reset event object 0x0%x", {HandleValue(Handle.get())});
 }
 
 bool TWinEvent::Wait(int32_t timeoutMs) {
-    const DWORD result = WaitForSingleObject(Handle, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+    const DWORD result = WaitForSingleObject(Handle.get(), timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) return true;
     if (result == WAIT_TIMEOUT) return false;
     RaiseLastSystemError("Error waiting for event");
@@ -204,24 +199,19 @@ bool TWinEvent::Wait(int32_t timeoutMs) {
 // ---- TWinMutex ----
 
 TWinMutex::TWinMutex(SECURITY_ATTRIBUTES* security, const std::string& name) {
-    Handle = name.empty() ? CreateMutexA(security, FALSE, nullptr)
-                          : CreateMutexExA(security, name.c_str(), 0, OpenObjectAccess);
-    if (Handle == nullptr) {
+    Handle.reset(name.empty() ? CreateMutexA(security, FALSE, nullptr)
+                              : CreateMutexExA(security, name.c_str(), 0, OpenObjectAccess));
+    if (!Handle) {
         if (name.empty()) RaiseLastSystemError("Failed to create mutex object");
         RaiseLastSystemError("Failed to create mutex object: '%s'", {name});
     }
     AlreadyExisted = GetLastError() == ERROR_ALREADY_EXISTS;
-    OwnsHandle = true;
 }
 
-TWinMutex::~TWinMutex() {
-    if (OwnsHandle) UniqueHandle owner(Handle);
-}
-
-bool TWinMutex::Wait(int32_t timeoutMs, TWaitFlags flags) { return WaitForObject(Handle, timeoutMs, flags); }
+bool TWinMutex::Wait(int32_t timeoutMs, TWaitFlags flags) { return WaitForObject(Handle.get(), timeoutMs, flags); }
 
 void TWinMutex::Release() {
-    if (!ReleaseMutex(Handle)) RaiseLastSystemError("Failed to release mutex object 0x0%x", {HandleValue(Handle)});
+    if (!ReleaseMutex(Handle.get())) RaiseLastSystemError("Failed to release mutex object 0x0%x", {HandleValue(Handle.get())});
 }
 
 // ---- TFastMutex ----

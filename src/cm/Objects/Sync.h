@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "cm/Objects/Handles.h"
 #include "cm/Objects/Object.h"
 #include "cm/Objects/WinApi.h"
 
@@ -104,7 +105,7 @@ void PostMessageGuarded(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 // ---- Wrappers ----
 
-// A Win32 event. The handle is closed on destruction when OwnsHandle is true. A named event is
+// A Win32 event; Handle owns the event's handle and closes it on destruction. A named event is
 // created or opened asking for OpenObjectAccess only (all its operations need), so that an event
 // made by another process under the open security attributes can be opened.
 class TWinEvent : public TObject {
@@ -113,7 +114,7 @@ public:
     // Raises EWin32Error "Failed to create event object" (unnamed) or
     // "Failed to create event object: '%s'" (named).
     TWinEvent(SECURITY_ATTRIBUTES* security, const std::string& name, bool manualReset, bool initialState);
-    ~TWinEvent() override;
+    ~TWinEvent() override = default;
     TWinEvent(const TWinEvent&) = delete;
     TWinEvent& operator=(const TWinEvent&) = delete;
 
@@ -125,12 +126,11 @@ public:
     // for a failed wait.
     bool Wait(int32_t timeoutMs);
 
-    HANDLE Handle = nullptr;
-    bool OwnsHandle = false;
+    UniqueHandle Handle;
     bool AlreadyExisted = false;  // the named event existed before this creation
 };
 
-// A Win32 mutex, created not owned. The handle is closed on destruction when OwnsHandle is true.
+// A Win32 mutex, created not owned; Handle owns the mutex's handle and closes it on destruction.
 // A named mutex is created or opened asking for OpenObjectAccess only, as a named event.
 class TWinMutex : public TObject {
 public:
@@ -138,7 +138,7 @@ public:
     // Raises EWin32Error "Failed to create mutex object" (unnamed) or
     // "Failed to create mutex object: '%s'" (named).
     TWinMutex(SECURITY_ATTRIBUTES* security, const std::string& name);
-    ~TWinMutex() override;
+    ~TWinMutex() override = default;
     TWinMutex(const TWinMutex&) = delete;
     TWinMutex& operator=(const TWinMutex&) = delete;
 
@@ -147,8 +147,7 @@ public:
     // Raises EWin32Error "Failed to release mutex object 0x0%x" (for example when not owned).
     void Release();
 
-    HANDLE Handle = nullptr;
-    bool OwnsHandle = false;
+    UniqueHandle Handle;
     bool AlreadyExisted = false;  // the named mutex existed before this creation
 };
 

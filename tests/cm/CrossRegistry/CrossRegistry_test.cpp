@@ -88,7 +88,7 @@ protected:
 TEST_F(CrossRegistryTest, DefaultsOfANewRegistry) {
     TCrossRegistry registry;
     EXPECT_EQ(registry.RootKey, HKEY_CURRENT_USER);
-    EXPECT_EQ(registry.CurrentKey, nullptr);
+    EXPECT_EQ(registry.CurrentKey.get(), nullptr);
     EXPECT_EQ(registry.Access, static_cast<REGSAM>(KEY_ALL_ACCESS));
     EXPECT_TRUE(registry.LazyWrite);
     EXPECT_FALSE(registry.CloseRootKey || registry.Use64BitView || registry.Use32BitView);
@@ -223,13 +223,13 @@ TEST_F(CrossRegistryTest, OpenKeyPathsAreRelativeOrAbsolute) {
     // A failed open keeps the open key.
     EXPECT_FALSE(registry.OpenKey("NoSuchKey", false));
     EXPECT_EQ(registry.CurrentPath, TestKey());
-    EXPECT_NE(registry.CurrentKey, nullptr);
+    EXPECT_NE(registry.CurrentKey.get(), nullptr);
 
     ASSERT_TRUE(registry.OpenKey("\\SOFTWARE", false));
     EXPECT_EQ(registry.CurrentPath, "SOFTWARE");
 
     registry.CloseKey();
-    EXPECT_EQ(registry.CurrentKey, nullptr);
+    EXPECT_EQ(registry.CurrentKey.get(), nullptr);
     EXPECT_EQ(registry.CurrentPath, "");
 }
 
@@ -257,7 +257,7 @@ TEST_F(CrossRegistryTest, SetRootKeyClosesTheOpenKey) {
     registry.SetRootKey(HKEY_LOCAL_MACHINE);  // the same root: nothing changes
     EXPECT_EQ(registry.CurrentPath, "SOFTWARE");
     registry.SetRootKey(HKEY_CURRENT_USER);
-    EXPECT_EQ(registry.CurrentKey, nullptr);
+    EXPECT_EQ(registry.CurrentKey.get(), nullptr);
     EXPECT_EQ(registry.CurrentPath, "");
     EXPECT_EQ(registry.RootKey, HKEY_CURRENT_USER);
 }

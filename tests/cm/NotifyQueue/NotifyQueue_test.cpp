@@ -132,7 +132,7 @@ TEST_F(NotifyQueueTest, ASecondWakeUpWhileOneIsPendingSendsNothing) {
             EXPECT_FALSE(queue_->WakeEvent.Wait(0));
         } else {
             EXPECT_EQ(queue_->PostedCount, 1u);
-            EXPECT_EQ(WakeUpMessagesWaiting(queue_->Window), 1);
+            EXPECT_EQ(WakeUpMessagesWaiting(queue_->Window.get()), 1);
         }
         // Processing consumes the pending wake-up; the next one is sent again.
         ProcessQueues(*queue_);
@@ -141,7 +141,7 @@ TEST_F(NotifyQueueTest, ASecondWakeUpWhileOneIsPendingSendsNothing) {
         if (mode == NotifyLoopMode) {
             EXPECT_TRUE(queue_->WakeEvent.Wait(0));
         } else {
-            EXPECT_EQ(WakeUpMessagesWaiting(queue_->Window), 1);
+            EXPECT_EQ(WakeUpMessagesWaiting(queue_->Window.get()), 1);
         }
         // A stopping queue sends none.
         ProcessQueues(*queue_);
@@ -171,7 +171,7 @@ TEST_F(NotifyQueueTest, WakeUpNumbersOutOfSequenceAreWarnedAbout) {
         TearDown();
         SetUp();
         SetMode(*queue_, NotifyWindowMode);
-        for (const WPARAM number : c.Received) ::SendMessageA(queue_->Window, WM_USER, number, 0);
+        for (const WPARAM number : c.Received) ::SendMessageA(queue_->Window.get(), WM_USER, number, 0);
         EXPECT_EQ(Warnings(), c.Warned);
         EXPECT_EQ(queue_->ReceivedCount, c.Received.back());
     }
@@ -189,14 +189,14 @@ TEST_F(NotifyQueueTest, AWakeUpMessageMissingForTenSecondsIsWarnedAtMostEveryTen
     int warned = 0;
     for (const Step& step : steps) {
         gNow += step.Advance;
-        ::SendMessageA(queue_->Window, WM_TIMER, NotifyWindowTimerId, 0);
+        ::SendMessageA(queue_->Window.get(), WM_TIMER, NotifyWindowTimerId, 0);
         warned += step.Warns;
         EXPECT_EQ(Warnings(), std::vector<std::string>(warned, late)) << "at +" << step.Advance;
     }
     // Once the message arrives, the timer has nothing to warn about.
-    ::SendMessageA(queue_->Window, WM_USER, queue_->PostedCount, 0);
+    ::SendMessageA(queue_->Window.get(), WM_USER, queue_->PostedCount, 0);
     gNow += 60000;
-    ::SendMessageA(queue_->Window, WM_TIMER, NotifyWindowTimerId, 0);
+    ::SendMessageA(queue_->Window.get(), WM_TIMER, NotifyWindowTimerId, 0);
     EXPECT_EQ(Warnings().size(), static_cast<size_t>(warned));
 }
 
@@ -258,10 +258,10 @@ TEST_F(NotifyQueueTest, StandingNotificationsRunOnEveryWakeUpUntilCancelled) {
     AddExternalNotification(*queue_, &standing, NotifyMethod<&TTestReceiver::Record>(&standing), &argument);
     AddExternalNotification(*queue_, &other, NotifyMethod<&TTestReceiver::Record>(&other), &argument);
     SetMode(*queue_, NotifyWindowMode);
-    for (WPARAM n = 1; n <= 2; ++n) ::SendMessageA(queue_->Window, WM_USER, n, 0);
+    for (WPARAM n = 1; n <= 2; ++n) ::SendMessageA(queue_->Window.get(), WM_USER, n, 0);
     EXPECT_EQ(standing.Delivered.size(), 2u);
     CancelNotifications(*queue_, &standing);
-    ::SendMessageA(queue_->Window, WM_TIMER, NotifyWindowTimerId, 0);
+    ::SendMessageA(queue_->Window.get(), WM_TIMER, NotifyWindowTimerId, 0);
     EXPECT_EQ(standing.Delivered.size(), 2u);
     EXPECT_EQ(other.Delivered.size(), 3u);
     EXPECT_EQ(queue_->External.Count(), 1);  // the cancelled one is dropped
@@ -391,11 +391,11 @@ TEST_F(NotifyQueueTest, WindowModeIsRefusedOnceClocksExternalEventsOrNotificatio
         auto undo = c.Arrange(*queue_);
         EXPECT_EQ(MessageOf([&] { SetMode(*queue_, NotifyWindowMode); }), c.Message);
         EXPECT_EQ(queue_->Mode, NotifyLoopMode);
-        EXPECT_EQ(queue_->Window, nullptr);
+        EXPECT_EQ(queue_->Window.get(), nullptr);
         undo();
     }
     SetMode(*queue_, NotifyWindowMode);
-    EXPECT_NE(queue_->Window, nullptr);
+    EXPECT_NE(queue_->Window.get(), nullptr);
     EXPECT_EQ(MessageOf([&] { AddTimer(*queue_, 10, {[](void*) {}, nullptr}); }),
               "Notify loop must be enabled before adding timer");
     EXPECT_EQ(MessageOf([&] { RemoveTimer(*queue_, {[](void*) {}, nullptr}); }),

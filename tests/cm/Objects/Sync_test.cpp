@@ -209,7 +209,7 @@ TEST_F(SyncTest, FailedWaitIsASystemError) {
 
 TEST_F(SyncTest, EventSignalWaitAndReset) {
     TWinEvent event(nullptr, "", true, false);
-    EXPECT_TRUE(event.OwnsHandle);
+    EXPECT_TRUE(event.Handle.valid());
     EXPECT_FALSE(event.AlreadyExisted);
     EXPECT_FALSE(event.Wait(0));
     event.Signal();
@@ -246,19 +246,21 @@ TEST_F(SyncTest, NamedObjectsReportExistingAndNameClashes) {
 
 TEST_F(SyncTest, WrapperFailuresNameTheHandle) {
     TWinMutex mutex(nullptr, "");
-    const std::string handle = Format("0x0%x", {reinterpret_cast<uintptr_t>(mutex.Handle)});
+    const std::string handle = Format("0x0%x", {reinterpret_cast<uintptr_t>(mutex.Handle.get())});
     EXPECT_EQ(MessageOf([&] { mutex.Release(); }).rfind("Failed to release mutex object " + handle + ": ", 0), 0u);
     EXPECT_TRUE(mutex.Wait(0, 0));
     mutex.Release();
 
-    // An event wrapper whose handle is a mutex: setting it fails.
+    // An event wrapper whose handle is a mutex: setting it fails. The wrapper is lent the handles
+    // and gives them back before anything could close them.
     TWinEvent event(nullptr, "", true, false);
-    const HANDLE own = event.Handle;
-    event.Handle = mutex.Handle;
+    const UniqueHandle own(event.Handle.release());
+    event.Handle.reset(mutex.Handle.get());
     EXPECT_EQ(MessageOf([&] { event.Signal(); }).rfind("Failed to set event object " + handle + ": ", 0), 0u);
-    event.Handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x00FEDCB8));
+    event.Handle.release();
+    event.Handle.reset(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x00FEDCB8)));
     EXPECT_EQ(MessageOf([&] { event.Wait(0); }).rfind("Error waiting for event: ", 0), 0u);
-    event.Handle = own;
+    event.Handle.release();
 }
 
 TEST_F(SyncTest, MutexWaitIsGuardedAgainstOtherThreads) {
@@ -353,7 +355,7 @@ TEST_F(SyncTest, OpenSecurityLetsEveryoneUseButNotTakeOverTheObject) {
     TWinEvent event(attributes, name + "_event", true, false);
     TWinMutex mutexAgain(attributes, name + "_mutex");  // a peer opens it with the rights it grants
     EXPECT_TRUE(mutexAgain.AlreadyExisted);
-    for (HANDLE handle : {mutex.Handle, event.Handle, mutexAgain.Handle}) {
+    for (HANDLE handle : {mutex.Handle.get(), event.Handle.get(), mutexAgain.Handle.get()}) {
         PACL objectAcl = nullptr;
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         ASSERT_EQ(::GetSecurityInfo(handle, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &objectAcl,
