@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "cm/Objects/Architecture.h"
 #include "cm/Objects/Errors.h"
@@ -102,101 +103,130 @@ UniqueModule LoadCodecLibrary(const char* name, const char* notFound) {
 
 // The stdcall entry `name` with argumentBytes bytes of arguments (x86 argument sizes), under the
 // name this architecture exports it by; a null address when the library has none.
+// How a library's entry is looked up.
+enum class TLookup {
+    StdCallOrPlain,  // the stdcall name, else the plain name, which must exist
+    StdCallOnly,     // the stdcall name, which must exist
+    Optional,        // the stdcall name; a null address when the library has none
+};
+
+struct TEntrySpec {
+    std::string Name;
+    int ArgumentBytes;  // of the x86 stdcall decoration
+    TLookup Lookup;
+    TEntry* Slot;
+};
+
+// A codec library: its file, the message when it cannot be found, the context its load failures
+// are raised under, its entries, and a check of the loaded library that raises without the
+// context (null when there is none).
+struct TCodecLibrary {
+    const char* FileName;
+    const char* NotFound;
+    const char* Context;
+    std::vector<TEntrySpec> Entries;
+    void (*Check)() = nullptr;
+};
+
+// The stdcall entry `name` with argumentBytes bytes of arguments (x86 argument sizes), under the
+// name this architecture exports it by; a null address when the library has none.
 TEntry FindEntry(HMODULE module, const std::string& name, int argumentBytes) {
     return reinterpret_cast<TEntry>(::GetProcAddress(module, arch::StdCallExportName(name, argumentBytes).c_str()));
 }
 
-// The stdcall entry, else the plain name, which must exist.
-TEntry ResolveEntry(HMODULE module, const std::string& name, int argumentBytes) {
-    TEntry entry = FindEntry(module, name, argumentBytes);
-    if (!entry) {
-        entry = reinterpret_cast<TEntry>(::GetProcAddress(module, name.c_str()));
-        if (!entry)
-            RaiseLastSystemError("Cannot get address of procedure '%s'", {name});
-    }
-    return entry;
-}
-
-TEntry RequireEntry(HMODULE module, const std::string& name, int argumentBytes) {
-    TEntry entry = FindEntry(module, name, argumentBytes);
+TEntry LookUp(HMODULE module, const TEntrySpec& spec) {
+    TEntry entry = FindEntry(module, spec.Name, spec.ArgumentBytes);
+    if (entry || spec.Lookup == TLookup::Optional)
+        return entry;
+    if (spec.Lookup == TLookup::StdCallOrPlain)
+        entry = reinterpret_cast<TEntry>(::GetProcAddress(module, spec.Name.c_str()));
     if (!entry)
         RaiseLastSystemError("Cannot get address of procedure '%s'",
-                             {arch::StdCallExportName(name, argumentBytes)});
+                             {spec.Lookup == TLookup::StdCallOrPlain ? spec.Name
+                                                                     : arch::StdCallExportName(spec.Name, spec.ArgumentBytes)});
     return entry;
 }
 
-TQuickLz131Set ResolveQuickLz131Set(HMODULE module, const std::string& prefix) {
-    TQuickLz131Set set;
-    set.SizeDecompressed = FindEntry(module, prefix + "size_decompressed", 4);
-    set.SizeCompressed = FindEntry(module, prefix + "size_compressed", 4);
-    set.Compress = FindEntry(module, prefix + "compress", 16);
-    set.Decompress = FindEntry(module, prefix + "decompress", 12);
-    set.GetSetting = FindEntry(module, prefix + "get_setting", 4);
-    return set;
+// Loads the library once per process and fills its entries' slots; loaded is set only after a
+// fully successful load (its check included), and the library then stays loaded until the process
+// ends. A failure leaves loaded clear and the library unloaded, so the next use tries again.
+void EnsureLoaded(bool& loaded, const TCodecLibrary& library) {
+    if (loaded)
+        return;
+    UniqueModule module;
+    try {
+        module = LoadCodecLibrary(library.FileName, library.NotFound);
+        std::vector<TEntry> entries;
+        for (const TEntrySpec& spec : library.Entries) entries.push_back(LookUp(module.get(), spec));
+        // Slots are filled only now that every entry was found; they are used only once loaded is set.
+        for (size_t i = 0; i < entries.size(); ++i) *library.Entries[i].Slot = entries[i];
+    } catch (...) {
+        ReraiseWithContext(library.Context);
+    }
+    if (library.Check)
+        library.Check();
+    module.release();
+    loaded = true;
+}
+
+// The five entries of one QuickLZ 1.31 set, all optional: a library may lack the streaming set.
+void AddQuickLz131Set(std::vector<TEntrySpec>& entries, const std::string& prefix, TQuickLz131Set& set) {
+    entries.push_back({prefix + "size_decompressed", 4, TLookup::Optional, &set.SizeDecompressed});
+    entries.push_back({prefix + "size_compressed", 4, TLookup::Optional, &set.SizeCompressed});
+    entries.push_back({prefix + "compress", 16, TLookup::Optional, &set.Compress});
+    entries.push_back({prefix + "decompress", 12, TLookup::Optional, &set.Decompress});
+    entries.push_back({prefix + "get_setting", 4, TLookup::Optional, &set.GetSetting});
+}
+
+// The library's scratch needs must fit the work areas this unit passes.
+void CheckQuickLz131Scratch() {
+    if (IntResult(Call(QuickLz131.Plain.GetSetting, QuickLzSettingCompressScratch)) >= QuickLz131CompressScratchLimit)
+        throw Exception("QuickLZ compression buffer size mismatch");
+    if (IntResult(Call(QuickLz131.Plain.GetSetting, QuickLzSettingDecompressScratch)) > QuickLz131DecompressScratchSize)
+        throw Exception("QuickLZ decompression buffer size mismatch");
+}
+
+const TCodecLibrary& MiniLzoLibrary() {
+    static const TCodecLibrary library{MiniLzoLibraryName,
+                                       "MiniLZO library not found: %s",
+                                       "Failed to initialize MiniLZO.dll library.",
+                                       {{"lzo1x_1_compress", 20, TLookup::StdCallOrPlain, &MiniLzo.Compress},
+                                        {"lzo1x_decompress", 20, TLookup::StdCallOrPlain, &MiniLzo.Decompress},
+                                        {"lzo1x_decompress_safe", 20, TLookup::StdCallOrPlain, &MiniLzo.DecompressSafe}}};
+    return library;
+}
+
+const TCodecLibrary& QuickLzLibrary() {
+    static const TCodecLibrary library{QuickLzLibraryName,
+                                       "QuickLZ library not found: %s",
+                                       "Failed to initialize QuickLZ compression library",
+                                       {{"qlz_size_decompressed", 4, TLookup::StdCallOrPlain, &QuickLz.SizeDecompressed},
+                                        {"qlz_size_source", 4, TLookup::StdCallOrPlain, &QuickLz.SizeSource},
+                                        {"qlz_compress", 12, TLookup::StdCallOrPlain, &QuickLz.Compress},
+                                        {"qlz_decompress", 8, TLookup::StdCallOrPlain, &QuickLz.Decompress}}};
+    return library;
+}
+
+const TCodecLibrary& QuickLz131Library() {
+    static const TCodecLibrary library = [] {
+        TCodecLibrary made{QuickLz131LibraryName, "QuickLZ library not found: %s",
+                           "Failed to initialize QuickLZ compression library", {}, CheckQuickLz131Scratch};
+        AddQuickLz131Set(made.Entries, "qlz_", QuickLz131.Plain);
+        AddQuickLz131Set(made.Entries, "qlz_streaming_", QuickLz131.Streaming);
+        // The entries this unit calls must be there: an unresolved one would be called as null.
+        made.Entries.push_back({"qlz_compress", 16, TLookup::StdCallOnly, &QuickLz131.Plain.Compress});
+        made.Entries.push_back({"qlz_decompress", 12, TLookup::StdCallOnly, &QuickLz131.Plain.Decompress});
+        made.Entries.push_back({"qlz_get_setting", 4, TLookup::StdCallOnly, &QuickLz131.Plain.GetSetting});
+        return made;
+    }();
+    return library;
 }
 
 }  // namespace
 
-void EnsureMiniLzo() {
-    if (MiniLzo.Loaded)
-        return;
-    try {
-        UniqueModule module = LoadCodecLibrary(MiniLzoLibraryName, "MiniLZO library not found: %s");
-        TMiniLzo loaded;
-        loaded.Compress = ResolveEntry(module.get(), "lzo1x_1_compress", 20);
-        loaded.Decompress = ResolveEntry(module.get(), "lzo1x_decompress", 20);
-        loaded.DecompressSafe = ResolveEntry(module.get(), "lzo1x_decompress_safe", 20);
-        module.release();  // stays loaded until the process ends
-        loaded.Loaded = true;
-        MiniLzo = loaded;
-    } catch (...) {
-        ReraiseWithContext("Failed to initialize MiniLZO.dll library.");
-    }
-}
-
-void EnsureQuickLz() {
-    if (QuickLz.Loaded)
-        return;
-    try {
-        UniqueModule module = LoadCodecLibrary(QuickLzLibraryName, "QuickLZ library not found: %s");
-        TQuickLz loaded;
-        loaded.SizeDecompressed = ResolveEntry(module.get(), "qlz_size_decompressed", 4);
-        loaded.SizeSource = ResolveEntry(module.get(), "qlz_size_source", 4);
-        loaded.Compress = ResolveEntry(module.get(), "qlz_compress", 12);
-        loaded.Decompress = ResolveEntry(module.get(), "qlz_decompress", 8);
-        module.release();
-        loaded.Loaded = true;
-        QuickLz = loaded;
-    } catch (...) {
-        ReraiseWithContext("Failed to initialize QuickLZ compression library");
-    }
-}
-
-void EnsureQuickLz131() {
-    if (QuickLz131.Loaded)
-        return;
-    TQuickLz131 loaded;
-    UniqueModule module;
-    try {
-        module = LoadCodecLibrary(QuickLz131LibraryName, "QuickLZ library not found: %s");
-        loaded.Plain = ResolveQuickLz131Set(module.get(), "qlz_");
-        loaded.Streaming = ResolveQuickLz131Set(module.get(), "qlz_streaming_");
-        // The entries this unit calls must be there: an unresolved one would be called as null.
-        loaded.Plain.Compress = RequireEntry(module.get(), "qlz_compress", 16);
-        loaded.Plain.Decompress = RequireEntry(module.get(), "qlz_decompress", 12);
-        loaded.Plain.GetSetting = RequireEntry(module.get(), "qlz_get_setting", 4);
-    } catch (...) {
-        ReraiseWithContext("Failed to initialize QuickLZ compression library");
-    }
-    // The library's scratch needs must fit the work areas this unit passes.
-    if (IntResult(Call(loaded.Plain.GetSetting, QuickLzSettingCompressScratch)) >= QuickLz131CompressScratchLimit)
-        throw Exception("QuickLZ compression buffer size mismatch");
-    if (IntResult(Call(loaded.Plain.GetSetting, QuickLzSettingDecompressScratch)) > QuickLz131DecompressScratchSize)
-        throw Exception("QuickLZ decompression buffer size mismatch");
-    module.release();
-    loaded.Loaded = true;
-    QuickLz131 = loaded;
-}
+void EnsureMiniLzo() { EnsureLoaded(MiniLzo.Loaded, MiniLzoLibrary()); }
+void EnsureQuickLz() { EnsureLoaded(QuickLz.Loaded, QuickLzLibrary()); }
+void EnsureQuickLz131() { EnsureLoaded(QuickLz131.Loaded, QuickLz131Library()); }
 
 // MiniLZO's lengths are lzo_uint, as wide as a pointer: 32 bits on x86, 64 on x64.
 int32_t MiniLzoCompress(const uint8_t* data, uint32_t count, uint8_t* out, uint32_t& outLength, void* work) {

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <string>
 
 #include "cm/Objects/Format.h"
 #include "cm/RealTimeCompressStreams/CompressCodecs.h"
@@ -74,18 +76,114 @@ int32_t CheckedEnd(int32_t position, int64_t count) {
     return static_cast<int32_t>(end);
 }
 
+// ---- The codec table ----------------------------------------------------------------------------
+
+// One codec of the format: what blocks need of it, in one place. A codec with a Name raises its
+// failures (its load included) under the context "<Name> compression has failed" or
+// "<Name> decompression has failed"; MiniLZO's messages stand alone.
+struct TBlockCodec {
+    const char* Name;
+    // Bytes a block of n input bytes may need beyond n (the block prefix included).
+    int64_t (*WorstCaseOverhead)(int32_t n);
+    // Null for the sizing-only format.
+    void (*Ensure)();
+    // Compresses count (> 0) bytes into out (capacity bytes) and returns the bytes produced.
+    int64_t (*Compress)(const uint8_t* data, int32_t count, uint8_t* out, int32_t capacity);
+    // Checks the codec's own block header against the bytes available and the size the part
+    // announced, before anything is reserved for it; null when the codec has no header.
+    void (*CheckHeader)(const uint8_t* block, int32_t available, int32_t expected);
+    // Decompresses a block of size bytes into out (capacity bytes) and returns the bytes produced.
+    int64_t (*Decompress)(const uint8_t* block, int32_t size, uint8_t* out, int32_t capacity);
+};
+
+int64_t MiniLzoCompress(const uint8_t* data, int32_t count, uint8_t* out, int32_t) {
+    alignas(8) uint8_t work[CompressWorkAreaSize];
+    uint32_t length = 0;
+    const int32_t r = codecs::MiniLzoCompress(data, static_cast<uint32_t>(count), out, length, work);
+    if (r != 0)
+        RaiseLzoError("Compression", r);
+    return length;
+}
+
+int64_t MiniLzoDecompress(const uint8_t* block, int32_t size, uint8_t* out, int32_t capacity) {
+    // The safe decompressor checks every read against size and every write against capacity.
+    uint32_t length = static_cast<uint32_t>(capacity);
+    const int32_t r = codecs::MiniLzoDecompressSafe(block, static_cast<uint32_t>(size), out, length);
+    if (r != 0)
+        RaiseLzoError("Decompression", r);
+    return length;
+}
+
+int64_t QuickLzCompress(const uint8_t* data, int32_t count, uint8_t* out, int32_t capacity) {
+    const int32_t produced = codecs::QuickLzCompress(data, out, count, capacity);
+    if (produced == 0)
+        throw Exception("QuickLZ 1.20 compression has returned an unspecified error");
+    return produced;
+}
+
+int64_t QuickLzDecompress(const uint8_t* block, int32_t size, uint8_t* out, int32_t capacity) {
+    return codecs::QuickLzDecompress(block, size, out, capacity);
+}
+
+int64_t QuickLz131Compress(const uint8_t* data, int32_t count, uint8_t* out, int32_t capacity) {
+    alignas(8) uint8_t work[CompressWorkAreaSize];
+    const int32_t produced = codecs::QuickLz131Compress(data, out, count, capacity, work);
+    if (produced == 0)
+        throw Exception("QuickLZ 1.31 compression has returned an unspecified error");
+    return produced;
+}
+
+int64_t QuickLz131Decompress(const uint8_t* block, int32_t size, uint8_t* out, int32_t capacity) {
+    alignas(8) uint8_t scratch[QuickLz131DecompressScratchSize];
+    return codecs::QuickLz131Decompress(block, size, out, capacity, scratch);
+}
+
+// Indexed by format id.
+constexpr TBlockCodec BlockCodecs[] = {
+    /* cfMiniLzo */ {nullptr, [](int32_t n) -> int64_t { return 16 * ((static_cast<int64_t>(n) + 1023) / 1024) + 4; },
+                     codecs::EnsureMiniLzo, MiniLzoCompress, nullptr, MiniLzoDecompress},
+    /* cfQuickLz */ {"QuickLZ 1.20", [](int32_t) -> int64_t { return 36004; }, codecs::EnsureQuickLz, QuickLzCompress,
+                     CheckQuickLzHeader, QuickLzDecompress},
+    /* cfNone */ {nullptr, [](int32_t) -> int64_t { return 4; }, nullptr, nullptr, nullptr, nullptr},
+    /* cfQuickLz131 */ {"QuickLZ 1.31", [](int32_t) -> int64_t { return 404; }, codecs::EnsureQuickLz131,
+                        QuickLz131Compress, CheckQuickLzHeader, QuickLz131Decompress},
+};
+static_assert(cfMiniLzo == 0 && cfQuickLz == 1 && cfNone == 2 && cfQuickLz131 == 3);
+
+// The table's entry for formatId; null for an id the format does not have.
+const TBlockCodec* FindCodec(int32_t formatId) {
+    if (formatId < 0 || formatId >= static_cast<int32_t>(std::size(BlockCodecs)))
+        return nullptr;
+    return &BlockCodecs[formatId];
+}
+
+// The codec that compresses and decompresses formatId. Raises "Unknown compression format (%d)"
+// for any other id, the sizing-only one included.
+const TBlockCodec& WorkingCodec(int32_t formatId) {
+    const TBlockCodec* codec = FindCodec(formatId);
+    if (!codec || !codec->Ensure)
+        RaiseUnknownFormat(formatId);
+    return *codec;
+}
+
+// Runs step, under the codec's failure context when it has one.
+template <class Step>
+auto RunCodecStep(const TBlockCodec& codec, const char* operation, Step step) {
+    if (!codec.Name)
+        return step();
+    try {
+        return step();
+    } catch (...) {
+        ReraiseWithContext(std::string(codec.Name) + " " + operation + " has failed");
+    }
+}
+
 }  // namespace
 
 int32_t WorstCaseBlockSize(int32_t n, int32_t formatId) {
     CM_ASSERT(Unit, n >= 0);
     CM_ASSERT(Unit, formatId >= cfMiniLzo && formatId <= cfQuickLz131);
-    int64_t size = n;
-    switch (formatId) {
-        case cfMiniLzo: size += 16 * ((static_cast<int64_t>(n) + 1023) / 1024) + 4; break;
-        case cfQuickLz: size += 36004; break;
-        case cfNone: size += 4; break;
-        case cfQuickLz131: size += 404; break;
-    }
+    const int64_t size = n + BlockCodecs[formatId].WorstCaseOverhead(n);
     CM_ASSERT(Unit, size <= INT32_MAX);
     return static_cast<int32_t>(size);
 }
@@ -111,42 +209,11 @@ void CompressBlock(const void* data, int32_t count, void* out, int32_t formatId,
         outSize = CompressBlockPrefixSize;
         return;
     }
-    int64_t produced = 0;
-    switch (formatId) {
-        case cfMiniLzo: {
-            codecs::EnsureMiniLzo();
-            alignas(8) uint8_t work[CompressWorkAreaSize];
-            uint32_t length = 0;
-            const int32_t r = codecs::MiniLzoCompress(source, static_cast<uint32_t>(count), block + 4, length, work);
-            if (r != 0)
-                RaiseLzoError("Compression", r);
-            produced = length;
-            break;
-        }
-        case cfQuickLz:
-            try {
-                codecs::EnsureQuickLz();
-                produced = codecs::QuickLzCompress(source, block + 4, count, capacity - CompressBlockPrefixSize);
-                if (produced == 0)
-                    throw Exception("QuickLZ 1.20 compression has returned an unspecified error");
-            } catch (...) {
-                ReraiseWithContext("QuickLZ 1.20 compression has failed");
-            }
-            break;
-        case cfQuickLz131:
-            try {
-                codecs::EnsureQuickLz131();
-                alignas(8) uint8_t work[CompressWorkAreaSize];
-                produced = codecs::QuickLz131Compress(source, block + 4, count, capacity - CompressBlockPrefixSize, work);
-                if (produced == 0)
-                    throw Exception("QuickLZ 1.31 compression has returned an unspecified error");
-            } catch (...) {
-                ReraiseWithContext("QuickLZ 1.31 compression has failed");
-            }
-            break;
-        default:
-            RaiseUnknownFormat(formatId);
-    }
+    const TBlockCodec& codec = WorkingCodec(formatId);
+    const int64_t produced = RunCodecStep(codec, "compression", [&] {
+        codec.Ensure();
+        return codec.Compress(source, count, block + CompressBlockPrefixSize, capacity - CompressBlockPrefixSize);
+    });
     if (produced < 0 || produced + CompressBlockPrefixSize > capacity)
         throw Exception("Compression error: Output buffer overrun.");
     outSize = static_cast<int32_t>(produced) + CompressBlockPrefixSize;
@@ -256,41 +323,13 @@ int32_t DecompressBlock(const void* block, int32_t blockSize, void* out, int32_t
     const uint8_t* payload = data + CompressBlockPrefixSize;
     const int32_t payloadSize = blockSize - CompressBlockPrefixSize;
     auto* output = static_cast<uint8_t*>(out);
-    int64_t produced = 0;
-    switch (formatId) {
-        case cfMiniLzo: {
-            codecs::EnsureMiniLzo();
-            // The safe decompressor checks every read against payloadSize and every write against
-            // the capacity it is given.
-            uint32_t length = static_cast<uint32_t>(outCapacity);
-            const int32_t r = codecs::MiniLzoDecompressSafe(payload, static_cast<uint32_t>(payloadSize), output, length);
-            if (r != 0)
-                RaiseLzoError("Decompression", r);
-            produced = length;
-            break;
-        }
-        case cfQuickLz:
-            try {
-                codecs::EnsureQuickLz();
-                CheckQuickLzHeader(payload, payloadSize, expected);
-                produced = codecs::QuickLzDecompress(payload, payloadSize, output, outCapacity);
-            } catch (...) {
-                ReraiseWithContext("QuickLZ 1.20 decompression has failed");
-            }
-            break;
-        case cfQuickLz131:
-            try {
-                codecs::EnsureQuickLz131();
-                CheckQuickLzHeader(payload, payloadSize, expected);
-                alignas(8) uint8_t scratch[QuickLz131DecompressScratchSize];
-                produced = codecs::QuickLz131Decompress(payload, payloadSize, output, outCapacity, scratch);
-            } catch (...) {
-                ReraiseWithContext("QuickLZ 1.31 decompression has failed");
-            }
-            break;
-        default:
-            RaiseUnknownFormat(formatId);
-    }
+    const TBlockCodec& codec = WorkingCodec(formatId);
+    const int64_t produced = RunCodecStep(codec, "decompression", [&] {
+        codec.Ensure();
+        if (codec.CheckHeader)
+            codec.CheckHeader(payload, payloadSize, expected);
+        return codec.Decompress(payload, payloadSize, output, outCapacity);
+    });
     if (produced != expected)
         throw Exception("Decompression error: Output buffer size mismatch.");
     return expected;
@@ -303,8 +342,8 @@ int32_t DecompressToStream(const void* block, int32_t blockSize, TStream& dest, 
     if (expected < 0)
         throw Exception("Decompression error: Invalid source block size.");
     // The codec's own header is checked before memory is reserved for what it claims.
-    if (formatId == cfQuickLz || formatId == cfQuickLz131)
-        CheckQuickLzHeader(static_cast<const uint8_t*>(block) + CompressBlockPrefixSize,
+    if (const TBlockCodec* codec = FindCodec(formatId); codec && codec->CheckHeader)
+        codec->CheckHeader(static_cast<const uint8_t*>(block) + CompressBlockPrefixSize,
                            blockSize - CompressBlockPrefixSize, expected);
     if (IsMemoryStream(dest)) {
         const int32_t position = dest.Position();
