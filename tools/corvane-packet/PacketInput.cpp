@@ -1,5 +1,6 @@
 #include "PacketInput.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -67,11 +68,19 @@ int64_t CompressedStreamLength(const char* data, int64_t size) {
     return at;
 }
 
+// The decompressed bytes, part by part: the memory grows with what the parts really hold, not
+// with the total a header claims.
 std::string Decompress(const char* data, int64_t size) {
     cm::TPointerStream source(static_cast<const void*>(data), static_cast<int32_t>(size));
     cm::TDecompressStream stream(&source, -1, false, 1);
-    std::string out(static_cast<size_t>(stream.Size()), '\0');
-    stream.ReadBuffer(out.data(), stream.Size());
+    std::string out;
+    std::string part;
+    while (static_cast<int64_t>(out.size()) < stream.Size()) {
+        const int32_t n = static_cast<int32_t>(std::min<int64_t>(cm::CompressPartSize, stream.Size() - static_cast<int64_t>(out.size())));
+        part.resize(static_cast<size_t>(n));
+        stream.ReadBuffer(part.data(), n);
+        out += part;
+    }
     return out;
 }
 
