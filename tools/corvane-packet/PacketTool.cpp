@@ -36,7 +36,7 @@ const char* const ClassesHelp =
 const char* const DumpHelp =
     "dump: reads FILE, one packet or a stream of packets of any registered class, and prints\n"
     "every packet's text form, or JSON. The form is found from the data itself:\n"
-    "  \"sdc2\" at the start  compressed: compressed streams back to back, each holding packets\n"
+    "  \"sdc2\" first        compressed: compressed streams back to back, each holding packets\n"
     "                      as below\n"
     "  first byte 0x02     the full form (a 32-byte header: version 2, size, field count, class\n"
     "                      GUID); packets back to back to the end of the file\n"
