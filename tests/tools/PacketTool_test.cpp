@@ -150,6 +150,7 @@ TEST_F(PacketToolTest, DumpReadsEveryFormAndStreamOfPackets) {
     auto event = EventPacket();
     auto all = AllFields();
     TV7Packet newer;
+    newer.F0 = 1;
     newer.F6 = 6;
     TV3Packet older;
     older.F2 = 2;
@@ -164,7 +165,8 @@ TEST_F(PacketToolTest, DumpReadsEveryFormAndStreamOfPackets) {
         std::vector<int> StoredVersions;
     };
     TPacketWriteContext compact, compressedCompact, continued;
-    Bytes({setup.get()}, &continued);  // the context knew TSetupPacket before the data begins
+    // Before the data begins, the context numbered TSetupPacket 1 and, for its files, TSetupFilePacket 2.
+    Bytes({setup.get()}, &continued);
     const std::string package = Bytes({setup.get()}, nullptr) + "MZ" + std::string(300, '\0');
     const std::vector<TCase> cases = {
         {"one full packet", Bytes({setup.get()}, nullptr), {setup.get()}, "full", 0, {}, {9}},
@@ -183,7 +185,10 @@ TEST_F(PacketToolTest, DumpReadsEveryFormAndStreamOfPackets) {
         {"newer and older versions of a class", Bytes({&newer, &older}, nullptr), {&newer, &older}, "full", 0, {},
          {7, 3}},
     };
-    TV5Packet newerAsRead, olderAsRead;  // what this program makes of them: fields it lacks are skipped
+    // What this program reads: the newer writer's extra fields skipped, the older one's missing fields
+    // left at their defaults.
+    TV5Packet newerAsRead, olderAsRead;
+    newerAsRead.F0 = 1;
     olderAsRead.F2 = 2;
     auto asRead = [&](TPacket* written) -> TPacket* {
         return written == &newer ? &newerAsRead : written == &older ? &olderAsRead : written;
