@@ -13,6 +13,7 @@ PACKAGES=(
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-utils imagemagick bc
   lzma-dev libssl-dev osslsigncode xz-utils
+  nlohmann-json3-dev
 )
 
 missing=()

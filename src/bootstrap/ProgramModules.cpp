@@ -1,11 +1,14 @@
 #include "bootstrap/ProgramModules.h"
 
+#include <iterator>
+#include <vector>
+
 #include "bootstrap/AppRemoteControl.h"
 #include "cm/NotifyQueue/NotifyQueue.h"
 #include "diagnostics/ExceptWatch.h"
 #include "diagnostics/Logs.h"
+#include "catalogue/PacketModules.h"
 #include "catalogue/ProductInfoLoader.h"
-#include "catalogue/SetupPackets.h"
 
 namespace bootstrap {
 
@@ -14,12 +17,8 @@ namespace {
 // The log names its registry key after the product caption, which this start-up hands it.
 void InitializeLogsOfProduct() { cm::InitializeLogs(&cm::ProductCaptionBesideExecutable); }
 
-// Each module after the modules it uses. The packet framework registers TPacket first and every
-// packet unit its classes in declaration order: class numbers follow this list.
-constexpr cm::TModuleEntry Modules[] = {
-    {"cm/Packets", cm::InitializePackets, nullptr},
-    {"SetupPackets", cm::InitializeSetupPackets, nullptr},
-    {"ProductInformation", cm::InitializeProductInformation, nullptr},
+// Each module after the modules it uses; the packet modules (cm::PacketModules) come first.
+constexpr cm::TModuleEntry LaterModules[] = {
     // The log reads its "Level" under a key built from the product caption.
     {"Logs", InitializeLogsOfProduct, cm::FinalizeLogs},
     // Reports into the log from here on; its interception points stay for the life of the process.
@@ -34,7 +33,13 @@ constexpr cm::TModuleEntry Modules[] = {
 }  // namespace
 
 std::span<const cm::TModuleEntry> ProgramModules() {
-    return Modules;
+    static const std::vector<cm::TModuleEntry> modules = [] {
+        const std::span<const cm::TModuleEntry> packets = cm::PacketModules();
+        std::vector<cm::TModuleEntry> all(packets.begin(), packets.end());
+        all.insert(all.end(), std::begin(LaterModules), std::end(LaterModules));
+        return all;
+    }();
+    return modules;
 }
 
 }  // namespace bootstrap

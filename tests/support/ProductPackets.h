@@ -1,8 +1,8 @@
-// Test support: the packet framework and the bootstrap's packet units registered once per
-// process, in the program's order (TPacket, the setup packets, the product information).
+// Test support: the packet framework and the product's packet units registered once per process,
+// as the program registers them (cm::PacketModules, in the program's order).
 #pragma once
 
-#include "cm/Packets/Packets.h"
+#include "catalogue/PacketModules.h"
 #include "catalogue/ProductInformation.h"
 #include "catalogue/SetupPackets.h"
 
@@ -10,9 +10,9 @@ namespace cm::test {
 
 inline void RegisterProductPackets() {
     static const bool registered = [] {
-        InitializePackets();
-        InitializeSetupPackets();
-        InitializeProductInformation();
+        for (const TModuleEntry& module : PacketModules())
+            if (module.Initialize)
+                module.Initialize();
         return true;
     }();
     (void)registered;
