@@ -4,6 +4,7 @@
 #include "cm/NotifyQueue/NotifyQueue.h"
 #include "diagnostics/ExceptWatch.h"
 #include "diagnostics/Logs.h"
+#include "catalogue/Catalogue.h"
 #include "catalogue/ProductInfoLoader.h"
 #include "catalogue/SetupPackets.h"
 
@@ -20,6 +21,20 @@ constexpr cm::TModuleEntry Modules[] = {
     {"cm/Packets", cm::InitializePackets, nullptr},
     {"SetupPackets", cm::InitializeSetupPackets, nullptr},
     {"ProductInformation", cm::InitializeProductInformation, nullptr},
+    // The protocol packet catalogue, unit by unit (catalogue/Catalogue.h lists them in this order).
+    {"RemoteExceptionPackets", cm::InitializeRemoteExceptionPackets, nullptr},
+    {"AgentPackets", cm::InitializeAgentPackets, nullptr},
+    {"PdbForwarderPackets", cm::InitializePdbForwarderPackets, nullptr},
+    {"VEPackets", cm::InitializeVEPackets, nullptr},
+    {"BuildCommandPackets", cm::InitializeBuildCommandPackets, nullptr},
+    {"RemoteExecutionPackets", cm::InitializeRemoteExecutionPackets, nullptr},
+    {"BuildJobPackets", cm::InitializeBuildJobPackets, nullptr},
+    {"JobHistoryPackets", cm::InitializeJobHistoryPackets, nullptr},
+    {"AgentServicePackets", cm::InitializeAgentServicePackets, nullptr},
+    {"GraphPackets", cm::InitializeGraphPackets, nullptr},
+    {"MonitorEventPackets", cm::InitializeMonitorEventPackets, nullptr},
+    {"WrapperStatusPackets", cm::InitializeWrapperStatusPackets, nullptr},
+    {"CoordinatorPackets", cm::InitializeCoordinatorPackets, nullptr},
     // The log reads its "Level" under a key built from the product caption.
     {"Logs", InitializeLogsOfProduct, cm::FinalizeLogs},
     // Reports into the log from here on; its interception points stay for the life of the process.

@@ -1,8 +1,10 @@
-// Test support: the packet framework and the bootstrap's packet units registered once per
-// process, in the program's order (TPacket, the setup packets, the product information).
+// Test support: the packet framework and the program's packet units registered once per process,
+// in the program's order (TPacket, the setup packets, the product information, the catalogue's
+// units).
 #pragma once
 
 #include "cm/Packets/Packets.h"
+#include "catalogue/Catalogue.h"
 #include "catalogue/ProductInformation.h"
 #include "catalogue/SetupPackets.h"
 
@@ -13,6 +15,8 @@ inline void RegisterProductPackets() {
         InitializePackets();
         InitializeSetupPackets();
         InitializeProductInformation();
+        for (const TCatalogueUnit* unit : CatalogueUnits())
+            unit->Initialize();
         return true;
     }();
     (void)registered;
