@@ -7,6 +7,7 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/ProductInfoLoader.h"
 #include "catalogue/SetupPackets.h"
+#include "catalogue/SocketComm.h"
 
 namespace bootstrap {
 
@@ -14,6 +15,15 @@ namespace {
 
 // The log names its registry key after the product caption, which this start-up hands it.
 void InitializeLogsOfProduct() { cm::InitializeLogs(&cm::ProductCaptionBesideExecutable); }
+
+// The socket communication layer's start-up: its settings, as a forced log entry. Like the log's
+// start banner, an entry that cannot be written does not stop the program.
+void InitializeSocketComm() {
+    try {
+        cm::LogWrite(cm::SocketCommSettingsEntry(cm::LogTitleLine(cm::SocketCommSettingsTitle, '-')), cm::LogForced);
+    } catch (...) {
+    }
+}
 
 // Each module after the modules it uses. The packet framework registers TPacket first and every
 // packet unit its classes in declaration order: class numbers follow this list.
@@ -37,6 +47,8 @@ constexpr cm::TModuleEntry Modules[] = {
     {"CoordinatorPackets", cm::InitializeCoordinatorPackets, nullptr},
     // The log reads its "Level" under a key built from the product caption.
     {"Logs", InitializeLogsOfProduct, cm::FinalizeLogs},
+    // Part of the catalogue's start-up, after the log because it writes into it.
+    {"SocketComm", InitializeSocketComm, nullptr},
     // Reports into the log from here on; its interception points stay for the life of the process.
     {"ExceptWatch", cm::InitializeExceptWatch, nullptr},
     // The main thread's notify queue comes after the log, so that it is freed before the log
