@@ -282,7 +282,7 @@ public:
     T* operator->() const { return Get(); }
     T& operator*() const { return *Get(); }
     // A copy of value (nullptr: none; the owner writes a default packet then).
-    void Assign(const TPacket* value) { AssignNestedPacket(FPacket, value); }
+    void Assign(const T* value) { AssignNestedPacket(FPacket, value); }
 };
 
 // A nested packet that may be absent. Clear clears it without freeing it; a read of presence 0
