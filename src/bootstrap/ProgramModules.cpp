@@ -9,6 +9,7 @@
 #include "diagnostics/Logs.h"
 #include "catalogue/PacketModules.h"
 #include "catalogue/ProductInfoLoader.h"
+#include "catalogue/SocketComm.h"
 
 namespace bootstrap {
 
@@ -17,10 +18,21 @@ namespace {
 // The log names its registry key after the product caption, which this start-up hands it.
 void InitializeLogsOfProduct() { cm::InitializeLogs(&cm::ProductCaptionBesideExecutable); }
 
+// The socket communication layer's start-up: its settings, as a forced log entry. Like the log's
+// start banner, an entry that cannot be written does not stop the program.
+void InitializeSocketComm() {
+    try {
+        cm::LogWrite(cm::SocketCommSettingsEntry(cm::LogTitleLine(cm::SocketCommSettingsTitle, '-')), cm::LogForced);
+    } catch (...) {
+    }
+}
+
 // Each module after the modules it uses; the packet modules (cm::PacketModules) come first.
 constexpr cm::TModuleEntry LaterModules[] = {
     // The log reads its "Level" under a key built from the product caption.
     {"Logs", InitializeLogsOfProduct, cm::FinalizeLogs},
+    // Part of the catalogue's start-up, after the log because it writes into it.
+    {"SocketComm", InitializeSocketComm, nullptr},
     // Reports into the log from here on; its interception points stay for the life of the process.
     {"ExceptWatch", cm::InitializeExceptWatch, nullptr},
     // The main thread's notify queue comes after the log, so that it is freed before the log

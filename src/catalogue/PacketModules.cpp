@@ -1,5 +1,9 @@
 #include "catalogue/PacketModules.h"
 
+#include <iterator>
+#include <vector>
+
+#include "catalogue/Catalogue.h"
 #include "catalogue/ProductInformation.h"
 #include "catalogue/SetupPackets.h"
 
@@ -7,8 +11,8 @@ namespace cm {
 
 namespace {
 
-// A new packet unit goes in here, in its declaration order.
-constexpr TModuleEntry Modules[] = {
+// The framework and the product's own packet units; the catalogue's units follow them.
+constexpr TModuleEntry ProductModules[] = {
     {"cm/Packets", InitializePackets, nullptr},
     {"SetupPackets", InitializeSetupPackets, nullptr},
     {"ProductInformation", InitializeProductInformation, nullptr},
@@ -17,7 +21,12 @@ constexpr TModuleEntry Modules[] = {
 }  // namespace
 
 std::span<const TModuleEntry> PacketModules() {
-    return Modules;
+    static const std::vector<TModuleEntry> modules = [] {
+        std::vector<TModuleEntry> all(std::begin(ProductModules), std::end(ProductModules));
+        for (const TCatalogueUnit* unit : CatalogueUnits()) all.push_back({unit->Name, unit->Initialize, nullptr});
+        return all;
+    }();
+    return modules;
 }
 
 }  // namespace cm

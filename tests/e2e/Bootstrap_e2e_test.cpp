@@ -328,9 +328,16 @@ TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {
     const std::string exe = Make("logged", Stored());
     const std::string log = WorkDirectory() + "Logs\\logged.log";
 
+    // Logging off: only the forced entries, here the socket layer's settings at start-up.
+    const std::string socketSettings =
+        "\r\nCloseSocketInMainThread = False\r\nZeroWinsockSendBuffer   = False\r\nZeroWinsockRecvBuffer   = False"
+        "\r\nMaxSendOperationSize    = 32KB\r\nMaxRecvOperationSize    = 2048KB\r\n";
     RunResult quiet = RunBootstrap(exe, {"/exit=2"});
     ASSERT_TRUE(quiet.SetupRan);
-    EXPECT_EQ(GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES) << "no entry, no file";
+    const std::string quietText = fixture::ReadWholeFile(log);
+    EXPECT_EQ(0u, quietText.find("----------SocketComm Settings---------")) << quietText;
+    EXPECT_EQ(quietText.find(socketSettings), quietText.size() - socketSettings.size()) << quietText;
+    ASSERT_TRUE(DeleteFileA(log.c_str()));
 
     HKEY handle = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
@@ -345,6 +352,8 @@ TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {
     EXPECT_EQ(2, logged.ExitCode);
     const std::string text = fixture::ReadWholeFile(log);
     EXPECT_EQ(0u, text.find("----------Started---")) << text;
+    EXPECT_NE(std::string::npos, text.find("SocketComm Settings")) << text;
+    EXPECT_NE(std::string::npos, text.find(socketSettings)) << text;
     EXPECT_NE(std::string::npos, text.find("PID=" + std::to_string(logged.ProcessId))) << text;
     // The run's phase times, the last entry before the log closes.
     EXPECT_NE(std::string::npos, text.find("Setup phases (ms): start-up ")) << text;

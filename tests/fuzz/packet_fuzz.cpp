@@ -1,4 +1,5 @@
-// Packet readers on arbitrary data. The first byte picks the reader:
+// Packet readers on arbitrary data, with every class of the program registered (the setup
+// package, the product information and the protocol catalogue). The first byte picks the reader:
 //   0 CreateFromStream, full form, memory stream      1 the same through a plain stream
 //   2 compact form: packets read with one context until the data ends or fails
 //   3 compressed ("sdc2") full form                   4 a setup package read in place

@@ -76,7 +76,7 @@ const char* KindName(cm::TFieldKind kind) {
 
 const char* CodingName(cm::TFieldCoding coding) {
     static const char* const names[] = {
-        "Int8", "UInt8", "Int16", "UInt16", "Int32", "UInt32", "Int64", "CompactInt", "Boolean", "Double",
+        "Int8", "UInt8", "Int16", "UInt16", "Int32", "UInt32", "Int64", "CompactInt", "Handle", "Boolean", "Double",
         "DateTime", "Fixed", "Guid", "Record", "String", "WideString", "StringList", "StringListText", "Blob",
         "Packet", "OptionalPacket", "PacketList", "RecordList"};
     static_assert(std::size(names) == static_cast<size_t>(cm::TFieldCoding::RecordList) + 1);
@@ -201,7 +201,7 @@ public:
         for (int32_t i = 0; i < cls.FieldCount(); ++i) {
             const cm::TFieldDef& def = *cls.FieldDef(i);
             FJson.Key(cls.FieldName(i));
-            Value(def, def.Locate(packet));
+            Value(packet, i, def);
         }
         FJson.EndObject();
     }
@@ -224,8 +224,9 @@ private:
         FJson.EndArray();
     }
 
-    void Value(const cm::TFieldDef& def, void* member) {
+    void Value(cm::TPacket& packet, int32_t index, const cm::TFieldDef& def) {
         using enum cm::TFieldCoding;
+        void* member = def.Locate(packet);
         switch (def.Coding) {
             case Int8: FJson.Integer(MemberAs<int8_t>(member)); break;
             case UInt8: FJson.Integer(MemberAs<uint8_t>(member)); break;
@@ -235,6 +236,7 @@ private:
             case CompactInt: FJson.Integer(MemberAs<int32_t>(member)); break;
             case UInt32: FJson.Integer(MemberAs<uint32_t>(member)); break;
             case Int64: FJson.Integer(MemberAs<int64_t>(member)); break;
+            case Handle: FJson.Integer(MemberAs<cm::TPacketHandle>(member)); break;
             case Boolean: FJson.Boolean(MemberAs<bool>(member)); break;
             case Double: FJson.Raw(JsonNumber(MemberAs<double>(member))); break;
             case DateTime: {
@@ -264,7 +266,8 @@ private:
                 break;
             }
             case Packet:
-            case OptionalPacket: NestedPacket(MemberAs<std::unique_ptr<cm::TPacket>>(member).get()); break;
+            // Through the engine: the member may be a typed holder or a plain owning pointer.
+            case OptionalPacket: NestedPacket(packet.GetFieldAsObject(index).AsPacket()); break;
             case PacketList: {
                 auto& list = MemberAs<cm::TCustomPacketList>(member);
                 FJson.BeginArray();

@@ -207,6 +207,38 @@ constexpr TFieldCodingOps CompactIntOps{
     .Reset = ResetInteger<int32_t>, .Copy = CopyBytes, .Same = SameBytes, .Text = IntegerText<int32_t>,
     .Access = IntegerAccess<int32_t>};
 
+// A kernel handle as a fixed field of 4 bytes (byte count 4, then the low 32 bits), read back
+// sign-extended. Integer access sees the 32-bit value, sign-extended when set.
+struct THandleAccessors {
+    static int64_t Get(const void* member) { return As<TPacketHandle>(member); }
+    static void Set(void* member, int64_t value) {
+        As<TPacketHandle>(member) = static_cast<TPacketHandle>(static_cast<int32_t>(value));
+    }
+    static std::string GetString(const void* member) { return std::to_string(Get(member)); }
+    static void SetString(void* member, const std::string& text) { Set(member, ParseInteger(text, INT32_MIN, INT32_MAX)); }
+    static double GetDouble(const void* member) { return static_cast<double>(Get(member)); }
+    static void SetDouble(void* member, double value) { Set(member, RoundHalfEven(value)); }
+};
+constexpr int32_t HandleWireSize = 4;
+
+constexpr TFieldCodingOps HandleOps{
+    .Coding = TFieldCoding::Handle,
+    .Write = [](const TFieldDef&, void* member, TStream& stream, TPacketWriteContext*) {
+        const int32_t value = static_cast<int32_t>(As<TPacketHandle>(member));
+        WriteFixed(stream, &value, HandleWireSize);
+    },
+    .Read = [](const TFieldDef&, void* member, TFieldReader& reader, TPacketReadContext*) {
+        int32_t value;
+        reader.ReadFixed(&value, HandleWireSize);
+        As<TPacketHandle>(member) = value;
+    },
+    .Reset = ResetInteger<TPacketHandle>, .Copy = CopyBytes, .Same = SameBytes, .Text = IntegerText<TPacketHandle>,
+    .Access = {.Kind = fkInteger, .ObjectType = TFieldObjectType::None,
+               .GetInteger = &THandleAccessors::Get, .SetInteger = &THandleAccessors::Set,
+               .GetString = &THandleAccessors::GetString, .SetString = &THandleAccessors::SetString,
+               .GetDouble = &THandleAccessors::GetDouble, .SetDouble = &THandleAccessors::SetDouble,
+               .GetObject = nullptr}};
+
 // One byte, 0 or 1; any non-zero byte reads as true.
 constexpr TFieldCodingOps BooleanOps{
     .Coding = TFieldCoding::Boolean,
@@ -372,40 +404,61 @@ std::unique_ptr<TPacket>& Owned(void* member) {
     return As<std::unique_ptr<TPacket>>(member);
 }
 
-void SaveNested(TPacket& nested, TStream& stream, TPacketWriteContext* context) {
-    nested.SaveToStream(stream, context, 0);
+// A field whose item class is TPacket holds a packet of any registered class.
+bool AnyClass(const TFieldDef& def) {
+    return def.ItemClass == &TPacket::Class;
 }
 
-// Reads a complete nested packet of the field's item class into nested, creating it (charged to
-// the read's build budget) when there is none; the nested read stays within the reader's limit.
+// A missing member of an always-present nested packet is written, and compared, as a default
+// packet of the item class: the member is never required to exist.
+void SaveNested(const TFieldDef& def, TPacket* nested, TStream& stream, TPacketWriteContext* context) {
+    if (nested) {
+        nested->SaveToStream(stream, context, 0);
+        return;
+    }
+    std::unique_ptr<TPacket> standIn(def.ItemClass->Construct());
+    standIn->SaveToStream(stream, context, 0);
+}
+
+// Reads a complete nested packet into nested. A field of one item class reads into the member,
+// creating it (charged to the read's build budget) when there is none; a field of any class
+// replaces the member by the packet the stream names, as CreateFromStream does. The nested read
+// stays within the reader's limit.
 void ReadNested(const TFieldDef& def, std::unique_ptr<TPacket>& nested, TFieldReader& reader,
                 TPacketReadContext* context) {
-    if (!nested) {
-        CM_ASSERT(PacketsUnit, def.ItemClass && def.ItemClass->Construct);
-        ChargeBuild(*def.ItemClass);
-        nested.reset(def.ItemClass->Construct());
-    }
     const int64_t limit = reader.SyncOut();
-    ReadPacket(reader.Stream(), context, nested.get(), limit, reader.Depth() + 1);
+    if (AnyClass(def)) {
+        nested = ReadPacket(reader.Stream(), context, nullptr, limit, reader.Depth() + 1);
+    } else {
+        if (!nested) {
+            ChargeBuild(*def.ItemClass);
+            nested.reset(def.ItemClass->Construct());
+        }
+        ReadPacket(reader.Stream(), context, nested.get(), limit, reader.Depth() + 1);
+    }
     reader.SyncIn();
 }
 
-// A packet of the same class is assigned to, any other replaced by a clone.
 void CopyNested(const TFieldDef&, void* dest, void* source) {
-    auto& from = Owned(source);
-    auto& to = Owned(dest);
-    if (!from)
-        to.reset();
-    else if (to && &to->ClassType() == &from->ClassType())
-        to->Assign(*from);
-    else
-        to = from->Clone();
+    AssignNestedPacket(Owned(dest), Owned(source).get());
 }
 
 bool SameNested(const TFieldDef&, void* a, void* b) {
     auto& x = Owned(a);
     auto& y = Owned(b);
     return (!x && !y) || (x && y && x->Equals(*y));
+}
+
+// As SameNested, a missing member standing for a default packet of the item class.
+bool SameNestedPresent(const TFieldDef& def, void* a, void* b) {
+    auto& x = Owned(a);
+    auto& y = Owned(b);
+    if (x && y)
+        return x->Equals(*y);
+    if (!x && !y)
+        return true;
+    std::unique_ptr<TPacket> standIn(def.ItemClass->Construct());
+    return standIn->Equals(x ? *x : *y);
 }
 
 // The nested packet's dump lines, each ending CR LF, and an empty line; "(null)" for none.
@@ -425,9 +478,8 @@ int NestedText(const TFieldDef&, void* member, std::string& text) {
 // Always present: a complete nested packet (full form, or compact with a context).
 constexpr TFieldCodingOps PacketOps{
     .Coding = TFieldCoding::Packet,
-    .Write = [](const TFieldDef&, void* member, TStream& stream, TPacketWriteContext* context) {
-        CM_ASSERT(PacketsUnit, Owned(member) != nullptr);
-        SaveNested(*Owned(member), stream, context);
+    .Write = [](const TFieldDef& def, void* member, TStream& stream, TPacketWriteContext* context) {
+        SaveNested(def, Owned(member).get(), stream, context);
     },
     .Read = [](const TFieldDef& def, void* member, TFieldReader& reader, TPacketReadContext* context) {
         ReadNested(def, Owned(member), reader, context);
@@ -439,16 +491,17 @@ constexpr TFieldCodingOps PacketOps{
         else if (def.ItemClass && def.ItemClass->Construct)
             nested.reset(def.ItemClass->Construct());
     },
-    .Copy = CopyNested, .Same = SameNested, .Text = NestedText, .Access = OwnedPacketAccess};
+    .Copy = CopyNested, .Same = SameNestedPresent, .Text = NestedText, .Access = OwnedPacketAccess};
 
-// A presence byte (0 or 1; anything else is refused), then the packet when present.
+// A presence byte (0 or 1; anything else is refused), then the packet when present. Clear
+// clears a present member without freeing it, so that the packet still writes presence 1.
 constexpr TFieldCodingOps OptionalPacketOps{
     .Coding = TFieldCoding::OptionalPacket,
-    .Write = [](const TFieldDef&, void* member, TStream& stream, TPacketWriteContext* context) {
-        auto& nested = Owned(member);
+    .Write = [](const TFieldDef& def, void* member, TStream& stream, TPacketWriteContext* context) {
+        TPacket* nested = Owned(member).get();
         WriteByte(stream, nested ? 1 : 0);
         if (nested)
-            SaveNested(*nested, stream, context);
+            SaveNested(def, nested, stream, context);
     },
     .Read = [](const TFieldDef& def, void* member, TFieldReader& reader, TPacketReadContext* context) {
         const uint8_t present = reader.ReadValue<uint8_t>();
@@ -459,7 +512,10 @@ constexpr TFieldCodingOps OptionalPacketOps{
         else
             Owned(member).reset();
     },
-    .Reset = [](const TFieldDef&, void* member) { Owned(member).reset(); },
+    .Reset = [](const TFieldDef&, void* member) {
+        if (auto& nested = Owned(member))
+            nested->Clear();
+    },
     .Copy = CopyNested, .Same = SameNested, .Text = NestedText, .Access = OwnedPacketAccess};
 
 // int32 count, then the packets (any registered class).
@@ -501,7 +557,7 @@ constexpr TFieldCodingOps RecordListOps{
 
 // Indexed by TFieldCoding.
 constexpr const TFieldCodingOps* CodingTables[] = {
-    &Int8Ops, &UInt8Ops, &Int16Ops, &UInt16Ops, &Int32Ops, &UInt32Ops, &Int64Ops, &CompactIntOps,
+    &Int8Ops, &UInt8Ops, &Int16Ops, &UInt16Ops, &Int32Ops, &UInt32Ops, &Int64Ops, &CompactIntOps, &HandleOps,
     &BooleanOps, &DoubleOps, &DateTimeOps,
     &FixedOps, &GuidOps, &RecordOps,
     &StringOps, &WideStringOps,

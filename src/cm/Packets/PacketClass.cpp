@@ -111,10 +111,31 @@ TRegistry& Registry() {
 
 }  // namespace
 
+namespace {
+
+// A field that creates packets must name a class that can be created: refused here, when its
+// class registers, rather than at the first read or write of such a packet.
+void CheckFieldTable(const TPacketClass& cls) {
+    for (int32_t i = 0; i < cls.OwnFieldCount; ++i) {
+        const TFieldDef& def = cls.Fields[i];
+        if (def.Coding != TFieldCoding::Packet && def.Coding != TFieldCoding::OptionalPacket &&
+            def.Coding != TFieldCoding::PacketList)
+            continue;
+        if (!def.ItemClass)
+            throw Exception(Format("Field %s.%s names no item class", {cls.Name, def.Name}));
+        if (!def.ItemClass->Construct)
+            throw Exception(Format("Item class %s of field %s.%s cannot be created",
+                                   {def.ItemClass->Name, cls.Name, def.Name}));
+    }
+}
+
+}  // namespace
+
 void RegisterPacketClass(const TPacketClass& cls) {
     try {
         if (cls.ClassNumber.load() != -1)
             return;
+        CheckFieldTable(cls);
         TRegistry& registry = Registry();
         const int32_t number = registry.NextNumber.fetch_add(1);
         CM_ASSERT(PacketsUnit, number <= MaxClassNumber);

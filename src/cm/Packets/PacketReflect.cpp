@@ -58,7 +58,38 @@ void TPacket::Assign(const TPacket& source) {
     });
 }
 
-void TPacket::DuplicateHandles(uintptr_t, uintptr_t) {}
+void TPacket::ForEachHandle(const std::function<void(TPacketHandle& handle)>& fn) {
+    ForEachField(*this, [&](int32_t, const TFieldDef& def, const TFieldCodingOps&, void* member) {
+        switch (def.Coding) {
+            case TFieldCoding::Handle: fn(*static_cast<TPacketHandle*>(member)); break;
+            case TFieldCoding::Packet:
+            case TFieldCoding::OptionalPacket:
+                if (auto& nested = *static_cast<std::unique_ptr<TPacket>*>(member))
+                    nested->ForEachHandle(fn);
+                break;
+            case TFieldCoding::PacketList: {
+                auto& list = *static_cast<TCustomPacketList*>(member);
+                for (int32_t i = 0; i < list.Count(); ++i)
+                    list.Items(i)->ForEachHandle(fn);
+                break;
+            }
+            default: break;
+        }
+    });
+}
+
+void RaiseUninitializedMember(const TPacket& owner, const char* fieldName) {
+    throw Exception(std::string("Attempt to access uninitialized member object: ") + owner.ClassName() + "." + fieldName);
+}
+
+void AssignNestedPacket(std::unique_ptr<TPacket>& member, const TPacket* value) {
+    if (!value)
+        member.reset();
+    else if (member && &member->ClassType() == &value->ClassType())
+        member->Assign(*value);
+    else
+        member = value->Clone();
+}
 
 std::unique_ptr<TPacket> TPacket::Clone() const {
     const TPacketClass& cls = ClassType();

@@ -52,6 +52,7 @@ enum TFieldKind : int32_t { fkOther = 0, fkString = 1, fkInteger = 2, fkBoolean 
 enum class TFieldCoding : uint8_t {
     Int8, UInt8, Int16, UInt16, Int32, UInt32, Int64,  // little-endian, natural width
     CompactInt,       // int32 >= 0 as a compact integer
+    Handle,           // TPacketHandle (a kernel handle): fixed field of 4 bytes, read back sign-extended
     Boolean,          // bool, one byte 0 or 1
     Double,           // IEEE double, 8 bytes
     DateTime,         // double counting days since 30 December 1899
@@ -63,11 +64,18 @@ enum class TFieldCoding : uint8_t {
     StringList,       // TStringListEx: compact count, then each line as a string
     StringListText,   // TStringListEx: the whole text (lines joined by CR LF) as one string
     Blob,             // TVirtualStream: int32 length (compact with a context), then the bytes
-    Packet,           // std::unique_ptr<TPacket>, always present: a complete nested packet
-    OptionalPacket,   // std::unique_ptr<TPacket> or none: presence byte, then the packet
+    Packet,           // TNestedPacket<T> (or std::unique_ptr<TPacket>), always present: a complete
+                      // nested packet; of any registered class when the item class is TPacket
+    OptionalPacket,   // TOptionalPacket<T> (or std::unique_ptr<TPacket>) or none: presence byte,
+                      // then the packet
     PacketList,       // a TCustomPacketList descendant: int32 count, then the packets
     RecordList,       // a TCustomList descendant holding plain records: its own stream form
 };
+
+// A kernel handle held in a packet. Windows gives handles values that fit 32 bits sign-extended
+// (so that 32- and 64-bit processes can exchange them): they travel as 4 bytes and are read back
+// sign-extended, which keeps the pseudo-handles (-1, -2) what they are.
+using TPacketHandle = intptr_t;
 
 // One field of a class's table. Made by Field<> below, never by hand.
 struct TFieldDef {
@@ -77,7 +85,10 @@ struct TFieldDef {
     void* (*Locate)(TPacket&);      // the member inside a packet of the class (or a descendant)
     int64_t DefaultInt;             // integers and booleans
     const char* DefaultText;        // strings (nullptr: empty)
-    const struct TPacketClass* ItemClass;  // nested packets: the class created and expected
+    // Nested packets and packet lists: the class created and expected (TPacket: any registered
+    // class, created as the stream names it). Registration refuses such a field without one, or
+    // with one that cannot be created.
+    const struct TPacketClass* ItemClass;
 };
 
 // A packet class as a runtime value: identity, field table and class-level data.
@@ -198,8 +209,10 @@ public:
     virtual void Assign(const TPacket& source);
     // Every field back to its default; owned containers are emptied, not freed.
     virtual void Clear();
-    // Classes with handle fields duplicate them into the target process (none here).
-    virtual void DuplicateHandles(uintptr_t sourceProcess, uintptr_t targetProcess);
+    // Calls fn for every handle field (TFieldCoding::Handle) of the packet and, recursively, of
+    // its nested packets and the packets of its packet lists, in field order. What DuplicateHandles
+    // (PacketHandles.h, Win32) is built on.
+    void ForEachHandle(const std::function<void(TPacketHandle& handle)>& fn);
 
     // 0: no text form (or unknown index), 1: one line, 2: several lines.
     virtual int GetFieldText(int32_t index, std::string& text);
@@ -237,6 +250,70 @@ public:
     int32_t CommTag = 0;
 };
 
+// ---- Members holding nested packets -------------------------------------------------------------
+
+// [[noreturn]] "Attempt to access uninitialized member object: " + owner's class + "." + field.
+[[noreturn]] void RaiseUninitializedMember(const TPacket& owner, const char* fieldName);
+// What assigning a packet to a nested-packet member does: nullptr frees the member; a packet of
+// the member's class is assigned to it; any other packet is cloned into it.
+void AssignNestedPacket(std::unique_ptr<TPacket>& member, const TPacket* value);
+
+// The storage of the nested-packet members below; the engine works on Owned().
+class TPacketMember {
+public:
+    TPacketMember() = default;
+    TPacketMember(const TPacketMember&) = delete;
+    TPacketMember& operator=(const TPacketMember&) = delete;
+    std::unique_ptr<TPacket>& Owned() { return FPacket; }
+    bool Assigned() const { return FPacket != nullptr; }
+
+protected:
+    std::unique_ptr<TPacket> FPacket;
+};
+
+// A nested packet that is always present (created by the owner's constructor, cleared by its
+// Clear), of class T; with T = TPacket, of any registered class (a read replaces it by the class
+// the stream names).
+template <class T>
+class TNestedPacket : public TPacketMember {
+public:
+    using ItemType = T;
+    T* Get() const { return static_cast<T*>(FPacket.get()); }
+    T* operator->() const { return Get(); }
+    T& operator*() const { return *Get(); }
+    // A copy of value (nullptr: none; the owner writes a default packet then).
+    void Assign(const T* value) { AssignNestedPacket(FPacket, value); }
+};
+
+// A nested packet that may be absent. Clear clears it without freeing it; a read of presence 0
+// frees it. Declare it with its owner and field name: TOptionalPacket<T> Name{this, "Name"}.
+template <class T>
+class TOptionalPacket : public TPacketMember {
+public:
+    using ItemType = T;
+    TOptionalPacket(const TPacket* owner, const char* fieldName) : FOwner(owner), FFieldName(fieldName) {}
+    // nullptr when absent.
+    T* Get() const { return static_cast<T*>(FPacket.get()); }
+    // The member; raises "Attempt to access uninitialized member object: Class.Field" when absent.
+    T& Value() const {
+        if (!FPacket)
+            RaiseUninitializedMember(*FOwner, FFieldName);
+        return *Get();
+    }
+    // The member, a new default packet when absent.
+    T& Need() {
+        if (!FPacket)
+            FPacket.reset(T::Class.Construct());
+        return *Get();
+    }
+    // nullptr frees the member; a packet is copied into it.
+    void Assign(const T* value) { AssignNestedPacket(FPacket, value); }
+
+private:
+    const TPacket* FOwner;
+    const char* FFieldName;
+};
+
 // Declares the class-level members of a concrete packet class: its class record, constructor and
 // destructor (which count instances and set defaults) and its ClassType. Put it first in the class
 // body; define `const TPacketClass Cls::Class` (name, identifier, parent, field table, field
@@ -269,6 +346,7 @@ constexpr bool MemberFits() {
     else if constexpr (C == Int16) return std::is_same_v<T, int16_t>;
     else if constexpr (C == UInt16) return std::is_same_v<T, uint16_t>;
     else if constexpr (C == Int32 || C == CompactInt) return std::is_same_v<T, int32_t>;
+    else if constexpr (C == Handle) return std::is_same_v<T, TPacketHandle>;
     else if constexpr (C == UInt32) return std::is_same_v<T, uint32_t>;
     else if constexpr (C == Int64) return std::is_same_v<T, int64_t>;
     else if constexpr (C == Boolean) return std::is_same_v<T, bool>;
@@ -279,7 +357,10 @@ constexpr bool MemberFits() {
     else if constexpr (C == WideString) return std::is_same_v<T, std::u16string>;
     else if constexpr (C == StringList || C == StringListText) return std::is_same_v<T, TStringListEx>;
     else if constexpr (C == Blob) return std::is_same_v<T, TVirtualStream>;
-    else if constexpr (C == Packet || C == OptionalPacket) return std::is_same_v<T, std::unique_ptr<TPacket>>;
+    else if constexpr (C == Packet)
+        return std::is_same_v<T, std::unique_ptr<TPacket>> || std::is_base_of_v<TPacketMember, T>;
+    else if constexpr (C == OptionalPacket)
+        return std::is_same_v<T, std::unique_ptr<TPacket>> || std::is_base_of_v<TPacketMember, T>;
     else if constexpr (C == PacketList) return std::is_base_of_v<TCustomPacketList, T>;
     else if constexpr (C == RecordList) return std::is_base_of_v<TCustomList, T>;
     else return false;
@@ -290,7 +371,9 @@ void* LocateMember(TPacket& packet) {
     using Traits = MemberTraits<decltype(Member)>;
     auto& member = static_cast<typename Traits::Class&>(packet).*Member;
     // Lists are handed out as their base class, so the engine may cast the pointer back to it.
-    if constexpr (std::is_base_of_v<TCustomPacketList, typename Traits::Type>)
+    if constexpr (std::is_base_of_v<TPacketMember, typename Traits::Type>)
+        return &member.Owned();
+    else if constexpr (std::is_base_of_v<TCustomPacketList, typename Traits::Type>)
         return static_cast<TCustomPacketList*>(&member);
     else if constexpr (std::is_base_of_v<TCustomList, typename Traits::Type>)
         return static_cast<TCustomList*>(&member);
@@ -298,10 +381,24 @@ void* LocateMember(TPacket& packet) {
         return &member;
 }
 
+// The item class a member type names (a typed member's or list's T, TPacket for an untyped list),
+// else the one given.
+template <class T>
+constexpr const TPacketClass* ItemClassOf(const TPacketClass* given) {
+    if constexpr (requires { typename T::ItemType; })
+        return &T::ItemType::Class;
+    else if constexpr (std::is_base_of_v<TCustomPacketList, T>)
+        return &TPacket::Class;
+    else
+        return given;
+}
+
 }  // namespace packet_detail
 
 // One row of a field table: Field<TFieldCoding::Int32, &TSetupPacket::Version>("Version").
-// defaultInt serves integers and booleans, defaultText strings, itemClass nested packets.
+// defaultInt serves integers and booleans, defaultText strings, itemClass nested packets held as
+// std::unique_ptr<TPacket> (typed members name theirs: TNestedPacket<T>, TOptionalPacket<T>,
+// TTypedPacketList<T>; an untyped list holds any class).
 template <TFieldCoding C, auto Member>
 constexpr TFieldDef Field(const char* name, int64_t defaultInt = 0, const char* defaultText = nullptr,
                           const TPacketClass* itemClass = nullptr) {
@@ -309,7 +406,8 @@ constexpr TFieldDef Field(const char* name, int64_t defaultInt = 0, const char* 
     static_assert(std::is_base_of_v<TPacket, typename Traits::Class>, "fields are members of packet classes");
     static_assert(packet_detail::MemberFits<C, typename Traits::Type>(), "member type does not suit the coding");
     return TFieldDef{name, C, static_cast<uint8_t>(sizeof(typename Traits::Type)), &packet_detail::LocateMember<Member>,
-                     defaultInt, defaultText, itemClass};
+                     defaultInt, defaultText,
+                     packet_detail::ItemClassOf<typename Traits::Type>(itemClass)};
 }
 
 // ---- Streaming contexts --------------------------------------------------------------------------
@@ -392,6 +490,7 @@ private:
 template <class T>
 class TTypedPacketList : public TCustomPacketList {
 public:
+    using ItemType = T;
     const TPacketClass& ItemClass() const override { return T::Class; }
     T* Items(int32_t index) const;
 };

@@ -37,6 +37,7 @@ constexpr TFieldDef AllFields[] = {
     Field<OptionalPacket, &TAllFieldsPacket::Maybe>("Maybe", 0, nullptr, &TTinyPacket::Class),
     Field<PacketList, &TAllFieldsPacket::Tinies>("Tinies"),
     Field<RecordList, &TAllFieldsPacket::Numbers>("Numbers"),
+    Field<TFieldCoding::Handle, &TAllFieldsPacket::Handle>("Handle"),
 };
 
 constexpr TFieldDef HolderFields[] = {

@@ -51,6 +51,7 @@ class TAllFieldsPacket : public TPacket {
     std::unique_ptr<TPacket> Maybe;
     TTinyPacketList Tinies;
     TIntegerList Numbers{0};
+    TPacketHandle Handle;
 };
 
 // A packet holding a list of any packets, for nesting.

@@ -72,6 +72,7 @@ std::unique_ptr<TAllFieldsPacket> FilledPacket() {
     }
     p->Numbers.Add(4);
     p->Numbers.Add(-9);
+    p->Handle = -2;
     return p;
 }
 
@@ -328,6 +329,63 @@ TEST_F(PacketsTest, EveryFieldRoundTripsInEveryForm) {
     }
 }
 
+// A handle field is a fixed field of 4 bytes; it reads back sign-extended, so that the
+// pseudo-handles keep their values on x64 too, and offers integer access and decimal text.
+TEST_F(PacketsTest, HandleFieldsTravelAsFourBytesSignExtended) {
+    const int32_t index = TAllFieldsPacket::Class.FieldIndexByName("Handle");
+    TAllFieldsPacket p;
+    p.Handle = -2;
+    Bytes bytes = Save(p);
+    const Bytes tail(bytes.end() - 5, bytes.end());
+    EXPECT_EQ(tail, (Bytes{0x04, 0xFE, 0xFF, 0xFF, 0xFF}));
+    VectorStream stream(bytes);
+    auto back = TPacket::CreateFromStream(stream);
+    EXPECT_EQ(static_cast<TAllFieldsPacket&>(*back).Handle, TPacketHandle{-2});
+
+    EXPECT_EQ(TAllFieldsPacket::Class.FieldKind(index), fkInteger);
+    p.SetFieldAsInteger(index, -1);
+    EXPECT_EQ(p.Handle, TPacketHandle{-1});
+    p.SetFieldAsString(index, "4660");
+    EXPECT_EQ(p.GetFieldAsInteger(index), 4660);
+    std::string text;
+    EXPECT_EQ(p.GetFieldText(index, text), 1);
+    EXPECT_EQ(text, "4660");
+    // A stored field of 2 bytes (an older, narrower writer) is taken zero-extended into 4.
+    bytes.erase(bytes.end() - 5, bytes.end());
+    for (uint8_t b : {0x02, 0x34, 0x12}) bytes.push_back(b);
+    PutInt32(bytes, 4, static_cast<int32_t>(bytes.size()));
+    VectorStream narrow(bytes);
+    EXPECT_EQ(static_cast<TAllFieldsPacket&>(*TPacket::CreateFromStream(narrow)).Handle, TPacketHandle{0x1234});
+}
+
+// Tables that would fail at the first read or write are refused when their class registers.
+class TNoItemClassPacket : public TPacket {
+    CM_PACKET_CLASS(TNoItemClassPacket)
+    std::unique_ptr<TPacket> Inner;
+};
+class TAbstractItemPacket : public TPacket {
+    CM_PACKET_CLASS(TAbstractItemPacket)
+    std::unique_ptr<TPacket> Inner;
+};
+const TPacketClass AbstractClass{"TAbstractPacket", {0x7E5700A0, 0, 0, {}}, &TPacket::Class, nullptr, 0, nullptr};
+constexpr TFieldDef NoItemClassFields[] = {Field<TFieldCoding::OptionalPacket, &TNoItemClassPacket::Inner>("Inner")};
+constexpr TFieldDef AbstractItemFields[] = {
+    Field<TFieldCoding::Packet, &TAbstractItemPacket::Inner>("Inner", 0, nullptr, &AbstractClass)};
+const TPacketClass TNoItemClassPacket::Class{"TNoItemClassPacket", {0x7E5700A1, 0, 0, {}}, &TPacket::Class,
+                                             NoItemClassFields, 1, &TNoItemClassPacket::CreateInstance};
+const TPacketClass TAbstractItemPacket::Class{"TAbstractItemPacket", {0x7E5700A2, 0, 0, {}}, &TPacket::Class,
+                                              AbstractItemFields, 1, &TAbstractItemPacket::CreateInstance};
+
+TEST_F(PacketsTest, NestedFieldsWithoutACreatableItemClassAreRefusedAtRegistration) {
+    EXPECT_EQ(MessageOf([] { RegisterPacketClass(TNoItemClassPacket::Class); }),
+              "Failed to register packet class: TNoItemClassPacket\r\nField TNoItemClassPacket.Inner names no item class");
+    EXPECT_EQ(MessageOf([] { RegisterPacketClass(TAbstractItemPacket::Class); }),
+              "Failed to register packet class: TAbstractItemPacket\r\n"
+              "Item class TAbstractPacket of field TAbstractItemPacket.Inner cannot be created");
+    EXPECT_EQ(TNoItemClassPacket::Class.ClassNumber, -1);
+    EXPECT_EQ(FindPacketClass(TAbstractItemPacket::Class.Guid), nullptr);
+}
+
 // A compressed packet saved into a reused memory stream that held more: the stream ends with the
 // packet, so that a reader of the whole stream finds exactly it.
 TEST_F(PacketsTest, CompressedPacketIntoAReusedStreamReadsBack) {
@@ -547,6 +605,11 @@ TEST_F(PacketsTest, CloneAssignClearAndInstanceCounts) {
 
     TAllFieldsPacket fresh;
     copy->Clear();
+    // Clear empties an optional packet without freeing it: the packet still writes presence 1.
+    auto& maybe = static_cast<TAllFieldsPacket&>(*copy).Maybe;
+    ASSERT_NE(maybe, nullptr);
+    EXPECT_TRUE(maybe->Equals(TTinyPacket()));
+    maybe.reset();
     EXPECT_TRUE(copy->Equals(fresh));
     EXPECT_EQ(fresh.I32, -3);
     EXPECT_TRUE(fresh.Flag);
@@ -572,7 +635,7 @@ TEST_F(PacketsTest, CompareFieldsReportsEveryDifferingField) {
         [](auto& p) { p.Lines.Put(2, "THREE"); }, [](auto& p) { p.LinesText.Add("z"); },
         [](auto& p) { p.Data.SetSize(1); }, [](auto& p) { static_cast<TTinyPacket&>(*p.Nested).S = "n"; },
         [](auto& p) { p.Maybe.reset(); }, [](auto& p) { p.Tinies.Items(2)->A = 9; },
-        [](auto& p) { p.Numbers.Add(5); },
+        [](auto& p) { p.Numbers.Add(5); }, [](auto& p) { p.Handle = 3; },
     };
     ASSERT_EQ(static_cast<int32_t>(mutate.size()), TAllFieldsPacket::Class.FieldCount());
     for (size_t i = 0; i < mutate.size(); ++i) {
