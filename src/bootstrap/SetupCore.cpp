@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "bootstrap/PhaseTimes.h"
 #include "bootstrap/Resources.h"
 #include "cm/ModuleExp/ModuleExp.h"
 #include "cm/Objects.h"
@@ -54,44 +55,8 @@ void InjectTestFault(const char* point) {
 
 }  // namespace
 
-void SetupCore::MarkPhase(const char* name) noexcept {
-    LARGE_INTEGER now{};
-    ::QueryPerformanceCounter(&now);
-    if (PhaseCount < MaxPhases) Phases[PhaseCount++] = {name, now.QuadPart};
-}
-
-void SetupCore::LogPhases() const noexcept {
-    if (!cm::LogEnabled() || PhaseCount == 0) return;
-    try {
-        LARGE_INTEGER frequency{};
-        ::QueryPerformanceFrequency(&frequency);
-        // The first phase starts when the process was created (file-time units of 100 ns).
-        FILETIME created{}, exited{}, kernel{}, user{}, nowTime{};
-        ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-        ::GetSystemTimeAsFileTime(&nowTime);
-        LARGE_INTEGER now{};
-        ::QueryPerformanceCounter(&now);
-        auto ticks = [](const FILETIME& t) { return (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-        const double sinceCreation = static_cast<double>(ticks(nowTime) - ticks(created)) / 1e4;
-        const double toMs = 1000.0 / static_cast<double>(frequency.QuadPart);
-        double previous = static_cast<double>(now.QuadPart) * toMs - sinceCreation;
-        std::string text = "Setup phases (ms):";
-        for (int i = 0; i < PhaseCount; ++i) {
-            const TPhase& phase = Phases[i];
-            const double at = static_cast<double>(phase.Counter) * toMs;
-            text += " " + std::string(phase.Name) + " " + std::to_string(static_cast<int64_t>(at - previous + 0.5)) + ",";
-            previous = at;
-        }
-        text.pop_back();
-        cm::LogWrite(text);
-    } catch (...) {
-        // Timing is information only.
-    }
-}
-
 int32_t SetupCore::Run() {
     int32_t exitCode = 0;
-    MarkPhase("start-up");
     try {
         // A bad own header fails loudly: nothing else could be trusted either.
         Console = cm::TModuleExplorer::CreateForModule(Module, true)->Subsystem() == cm::ImageSubsystemWindowsConsole;
@@ -226,10 +191,15 @@ void SetupCore::CutSetupExecutable() {
 
 void SetupCore::ReadPackage() {
     // The packet stream at the start of the package; the executable image behind it is ignored.
+    // Every header, name and length of it is read and checked, but of the files' contents only
+    // info.dat's: the others are the setup's to read, and loading them all would read the whole
+    // package again into memory.
+    cm::TDeferredBlobs contents;
     Package = cm::LoadSetupPacket(SetupPakPath, 0);
     const int32_t index = Package->Files.IndexOfName(InfoFileName, false);
     if (index < 0)
         return;
+    cm::LoadDeferredContent(*Package->Files.Items(index), contents, SetupPakPath);
     // The package date is a calendar time, written as it stands (no time-zone adjustment). A date
     // that is no calendar time leaves the time the system gives the new file.
     int64_t lastWriteTime = 0;

@@ -41,11 +41,6 @@ private:
     void ReadPackage();
     std::string BuildSetupCommandLine() const;
     void StepProgress();
-    // Notes the end of a phase of the run (a fixed text) for the timing entry; costs a counter
-    // read. The entry, "Setup phases (ms): ...", is written to the log when logging is enabled,
-    // just before the log closes; the first phase runs from the process's creation.
-    void MarkPhase(const char* name) noexcept;
-    void LogPhases() const noexcept;
     void CloseWaitDialog() noexcept;
     void ShowFatalError(const std::string& message) const;
     // Removes the private directory (what cannot be removed stays); never raises.
@@ -55,13 +50,6 @@ private:
     bool Console = false;
     std::unique_ptr<TWaitDialog> WaitDialog;  // GUI build only, while extracting
     SetupMetadata Metadata;
-    struct TPhase {
-        const char* Name;
-        int64_t Counter;
-    };
-    static constexpr int MaxPhases = 12;
-    TPhase Phases[MaxPhases] = {};
-    int PhaseCount = 0;
     std::string TempDirectory;  // with a trailing backslash once set
     cm::UniqueFileHandle TempDirectoryHold;  // the private directory, held open until clean-up
     std::string LzmaPath, SetupExePath, SetupLzmaPath, SetupPakPath, InfoDatPath;

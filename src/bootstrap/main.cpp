@@ -1,13 +1,17 @@
 // The bootstrap's program entry: starts the modules in order, runs the main sequence and ends
 // with its exit code; the modules are finalised in reverse order.
+#include "bootstrap/PhaseTimes.h"
 #include "bootstrap/ProgramModules.h"
 #include "bootstrap/SetupCore.h"
 #include "cm/Objects/WinApi.h"
 
 int main() {
+    // What the system did before the entry: the image and its libraries loaded, the runtime started.
+    bootstrap::MarkPhase("entry");
     int32_t exitCode;
     try {
-        cm::TModuleRunner modules(bootstrap::ProgramModules());
+        cm::TModuleRunner modules(bootstrap::ProgramModules(),
+                                  [](const cm::TModuleEntry& module) noexcept { bootstrap::MarkPhase(module.Name); });
         bootstrap::SetupCore core(GetModuleHandleA(nullptr));
         exitCode = core.Run();
     } catch (const std::exception& e) {

@@ -46,6 +46,71 @@ TEST_F(PacketFilesTest, SetupPackageWithTheExecutableBehindIt) {
     EXPECT_TRUE(LoadSetupPacket(compressed, lfCompressed)->Equals(package));
 }
 
+// A package loaded with its file contents left in the file: large contents (bodies read through
+// the file) stay empty until asked for, small ones are loaded as always, everything else is
+// read; a stored length beyond the file is refused as by the full load, and a file that lost the
+// noted bytes meanwhile fails the later read, not silently.
+TEST_F(PacketFilesTest, ContentsLeftInTheFileAreReadOnRequest) {
+    TSetupPacket package;
+    package.SetupDateTime = 41878.5;
+    package.ProductCaption = "After the files";
+    const struct {
+        const char* Name;
+        int32_t Size;
+    } files[] = {{"info.dat", 300}, {"large.bin", 200000}, {"small.txt", 10}, {"empty", 0}, {"last.bin", 70000}};
+    for (const auto& f : files) {
+        auto file = std::make_unique<TSetupFilePacket>();
+        file->Filename = f.Name;
+        std::string bytes(static_cast<size_t>(f.Size), '\0');
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + f.Size);
+        file->Content.WriteBuffer(bytes.data(), f.Size);
+        package.Files.Add(std::move(file));
+    }
+    const std::string path = WritePacket(package, "Setup.pak", std::string(5000, 'E'));
+
+    std::unique_ptr<TSetupPacket> loaded;
+    TDeferredBlobs contents;
+    loaded = LoadSetupPacket(path, 0);
+    ASSERT_EQ(loaded->Files.Count(), 5);
+    EXPECT_EQ(loaded->ProductCaption, "After the files");
+    EXPECT_EQ(loaded->SetupDateTime, 41878.5);
+    for (int32_t i = 0; i < loaded->Files.Count(); ++i) {
+        SCOPED_TRACE(files[i].Name);
+        TSetupFilePacket& file = *loaded->Files.Items(i);
+        EXPECT_EQ(file.Filename, files[i].Name);
+        const bool large = files[i].Size > 65536;
+        EXPECT_EQ(contents.Find(file.Content) != nullptr, large);
+        EXPECT_EQ(file.Content.Size(), large ? 0 : files[i].Size);
+        LoadDeferredContent(file, contents, path);
+        EXPECT_TRUE(file.Content.Equals(package.Files.Items(i)->Content));
+        EXPECT_EQ(file.Content.Position(), 0);
+    }
+    EXPECT_TRUE(loaded->Equals(package));
+
+    // A content length beyond the file: refused while loading, as the full load refuses it.
+    std::string bytes = ReadBytes(path);
+    const std::string lengthOfLarge = std::string("\x40\x0D\x03\x00", 4);  // 200,000
+    const size_t at = bytes.find(lengthOfLarge);
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 4, std::string("\x00\x00\x00\x10", 4));
+    WriteBytes(Path("lying.pak"), bytes);
+    const std::string full = MessageOf([&] { LoadSetupPacket(Path("lying.pak"), 0); });
+    EXPECT_NE(full.find("length 268435456 exceeds the "), std::string::npos) << full;
+    EXPECT_EQ(MessageOf([&] {
+                  TDeferredBlobs lying;
+                  LoadSetupPacket(Path("lying.pak"), 0);
+              }),
+              full);
+
+    // The file cut short after the load.
+    TDeferredBlobs again;
+    loaded = LoadSetupPacket(path, 0);
+    WriteBytes(path, ReadBytes(path).substr(0, 1000));
+    EXPECT_EQ(MessageOf([&] { LoadDeferredContent(*loaded->Files.Items(1), again, path); }),
+              "Failed to read the content of large.bin from file " + path + "\r\nStream read error");
+    EXPECT_EQ(loaded->Files.Items(1)->Content.Size(), 0);
+}
+
 TEST_F(PacketFilesTest, FailuresNameThePacketAndTheFile) {
     TSetupEventPacket event;
     const std::string other = WritePacket(event, "event.pak");

@@ -355,9 +355,12 @@ TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {
     EXPECT_NE(std::string::npos, text.find("SocketComm Settings")) << text;
     EXPECT_NE(std::string::npos, text.find(socketSettings)) << text;
     EXPECT_NE(std::string::npos, text.find("PID=" + std::to_string(logged.ProcessId))) << text;
-    // The run's phase times, the last entry before the log closes.
-    EXPECT_NE(std::string::npos, text.find("Setup phases (ms): start-up ")) << text;
+    // The run's phase times from the process's creation (the program's entry, each module's
+    // start-up, the sequence's steps) and its peak memory, the last entries before the log closes.
+    EXPECT_NE(std::string::npos, text.find("Setup phases (ms): entry ")) << text;
+    EXPECT_NE(std::string::npos, text.find(", AppRemoteControl ")) << text;
     EXPECT_NE(std::string::npos, text.find(", package read ")) << text;
+    EXPECT_NE(std::string::npos, text.find("Setup peak memory (bytes): working set ")) << text;
     EXPECT_EQ(std::string::npos, text.find("Stopped")) << text;
 }
 

@@ -4,7 +4,8 @@
 
 namespace cm {
 
-TModuleRunner::TModuleRunner(std::span<const TModuleEntry> modules) : FModules(modules) {
+TModuleRunner::TModuleRunner(std::span<const TModuleEntry> modules, void (*initialized)(const TModuleEntry&) noexcept)
+    : FModules(modules) {
     for (const TModuleEntry& module : FModules) {
         try {
             if (module.Initialize)
@@ -14,6 +15,8 @@ TModuleRunner::TModuleRunner(std::span<const TModuleEntry> modules) : FModules(m
             ReraiseWithContextFmt("Failed to initialize module %s", {module.Name});
         }
         ++FInitialized;
+        if (initialized)
+            initialized(module);
     }
 }
 

@@ -17,10 +17,11 @@ struct TModuleEntry {
 
 class TModuleRunner {
 public:
-    // Initialises every module in order. When one raises, the modules already initialised are
-    // finalised in reverse and the failure is raised again with "Failed to initialize module %s"
-    // in front.
-    explicit TModuleRunner(std::span<const TModuleEntry> modules);
+    // Initialises every module in order, calling initialized (when given) after each one. When one
+    // raises, the modules already initialised are finalised in reverse and the failure is raised
+    // again with "Failed to initialize module %s" in front.
+    explicit TModuleRunner(std::span<const TModuleEntry> modules,
+                           void (*initialized)(const TModuleEntry&) noexcept = nullptr);
     // Finalize().
     ~TModuleRunner();
     TModuleRunner(const TModuleRunner&) = delete;

@@ -57,6 +57,34 @@ void TFieldReader::Skip(int32_t count) {
     }
 }
 
+namespace {
+thread_local TDeferredBlobs* CurrentDeferredBlobs = nullptr;
+}  // namespace
+
+TDeferredBlobs::TDeferredBlobs() : FOuter(CurrentDeferredBlobs) {
+    CurrentDeferredBlobs = this;
+}
+
+TDeferredBlobs::~TDeferredBlobs() {
+    CurrentDeferredBlobs = FOuter;
+}
+
+TDeferredBlobs* TDeferredBlobs::Current() {
+    return CurrentDeferredBlobs;
+}
+
+void TDeferredBlobs::Add(const TVirtualStream& value, TPlace place) {
+    FPlaces.emplace_back(&value, place);
+}
+
+const TDeferredBlobs::TPlace* TDeferredBlobs::Find(const TVirtualStream& value) const {
+    // A blob read twice (a packet loaded again) is where its last read found it.
+    for (auto it = FPlaces.rbegin(); it != FPlaces.rend(); ++it)
+        if (it->first == &value)
+            return &it->second;
+    return nullptr;
+}
+
 int32_t TFieldReader::ReadCompactInt() {
     uint8_t first = ReadValue<uint8_t>();
     if ((first & 1) == 0)
@@ -118,6 +146,12 @@ void TFieldReader::ReadStringList(TStrings& list) {
 void TFieldReader::ReadBlob(TVirtualStream& value, bool compactLength) {
     const int32_t length = compactLength ? ReadCompactInt() : ReadValue<int32_t>();
     CheckLength(length, length);
+    if (TDeferredBlobs* deferred = TDeferredBlobs::Current(); deferred && !FBase) {
+        value.Clear();
+        deferred->Add(value, {FPosition, length});
+        Skip(length);
+        return;
+    }
     value.Rewind();
     value.SetSizeExact(length);
     Read(value.Memory(), length);

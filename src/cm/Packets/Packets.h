@@ -437,6 +437,36 @@ public:
     bool Frozen = false;
 };
 
+// Blob contents left where they are: while a TDeferredBlobs lives on a thread, the packet reads
+// of that thread do not read the bytes of a blob field (a TVirtualStream) that they read through
+// the stream itself (not from a memory stream, nor from a packet body fetched in one read, which
+// they read as always). Its stored length is checked against what remains, as a read would,
+// the bytes are skipped and the virtual stream is left empty; the place of the bytes (a position
+// in the stream being read) is noted against the virtual stream. Everything else is read and
+// checked as without it. A reader that needs a few contents of a large file reads those alone.
+// Scopes nest: the innermost one takes the notes.
+class TDeferredBlobs {
+public:
+    struct TPlace {
+        int64_t Position;  // of the first content byte in the stream that was read
+        int32_t Length;
+    };
+    TDeferredBlobs();
+    ~TDeferredBlobs();
+    TDeferredBlobs(const TDeferredBlobs&) = delete;
+    TDeferredBlobs& operator=(const TDeferredBlobs&) = delete;
+
+    // Where the bytes of value are, when a read under this scope left them unread.
+    const TPlace* Find(const TVirtualStream& value) const;
+    // The scope in force on this thread, or nullptr.
+    static TDeferredBlobs* Current();
+    void Add(const TVirtualStream& value, TPlace place);
+
+private:
+    TDeferredBlobs* FOuter;
+    std::vector<std::pair<const TVirtualStream*, TPlace>> FPlaces;
+};
+
 // ---- Registry ------------------------------------------------------------------------------------
 
 // Gives the class its ClassNumber and enters it in the registry (a second call does nothing).

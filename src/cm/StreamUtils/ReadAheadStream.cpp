@@ -56,6 +56,10 @@ int32_t TReadAheadStream::Seek(int32_t offset, SeekOrigin origin) {
         case soCurrent: FPosition += offset; break;
         case soEnd: FPosition = FSize + static_cast<int64_t>(offset); break;
     }
+    // A jump past what the current piece holds (a skipped field) ends the sequential run: what
+    // follows is fetched in small pieces again, not in the large ones the run had grown to.
+    if (FPosition < FPieceStart || FPosition > FPieceStart + FPieceLength)
+        FNextPiece = FirstPiece;
     return static_cast<int32_t>(FPosition);
 }
 

@@ -12,7 +12,8 @@ namespace cm {
 // Reads the underlying stream in pieces of FirstPiece bytes, doubling with every piece up to
 // LargestPiece; a request of at least the next piece's size goes to the underlying stream
 // directly, without a copy. Seeks within the stream are free: bytes of the current piece are
-// served again, others are fetched anew.
+// served again, others are fetched anew, starting again from the first piece's size when the
+// seek left the current piece (skipped data ends a sequential run).
 //
 // Bounded: no piece reaches past the limit (SetLimit, an absolute position; at first the size),
 // so nothing after the data being read is taken from the underlying stream unless a request

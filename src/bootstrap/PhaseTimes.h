@@ -1,0 +1,16 @@
+// The run's timing trace: the ends of its phases, noted as they pass (a counter read each) and
+// written to the log as one entry, "Setup phases (ms): <phase> <ms>, ...", when logging is
+// enabled. The first phase runs from the process's creation, so the entry also tells what the
+// system spent before the program's entry. Costs nothing more when logging is off.
+#pragma once
+
+namespace bootstrap {
+
+// Notes the end of a phase named by a text that lives as long as the program; phases beyond
+// the trace's capacity are dropped. Main thread only.
+void MarkPhase(const char* name) noexcept;
+// Writes the entry when logging is enabled and phases were noted, and a second one with the
+// process's peak memory, "Setup peak memory (bytes): working set A, committed B"; never raises.
+void LogPhases() noexcept;
+
+}  // namespace bootstrap
