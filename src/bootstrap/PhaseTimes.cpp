@@ -16,7 +16,9 @@ struct TPhase {
     const char* Name;
     int64_t Counter;
 };
-constexpr int MaxPhases = 24;
+// Room for the entry, every start-up module (the packet units alone are some twenty) and every
+// step, with a wide margin: a phase beyond it is not recorded.
+constexpr int MaxPhases = 128;
 TPhase Phases[MaxPhases] = {};
 int PhaseCount = 0;
 

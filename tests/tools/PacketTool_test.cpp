@@ -261,8 +261,9 @@ TEST_F(PacketToolTest, DumpReadsEveryFormAndStreamOfPackets) {
             EXPECT_EQ(s["formatId"], 3);
             streamEnd += s["size"].get<int64_t>();
         }
-        if (c.Options.empty() || c.Options[0] != "--first")
+        if (c.Options.empty() || c.Options[0] != "--first") {
             EXPECT_EQ(c.Streams ? streamEnd : end, static_cast<int64_t>(c.Data.size()));
+        }
     }
 }
 
@@ -439,7 +440,7 @@ TEST_F(PacketToolTest, CorruptDataIsOneErrorLineSayingWhereAndWhat) {
 
     struct TCase {
         std::string Name, Data, Message;
-        std::vector<std::string> Options;
+        std::vector<std::string> Options = {};
     };
     const std::vector<TCase> cases = {
         {"no packet data", "hello", "the file is no packet data: it begins with the byte 0x68"},
