@@ -13,7 +13,7 @@
 namespace cm::test {
 namespace {
 
-class PacketFilesTest : public cm::testing::ScratchDirectoryTest {
+class PacketFilesTest : public cm::test::ScratchDirectoryTest {
 protected:
     static void SetUpTestSuite() { RegisterProductPackets(); }
 

@@ -136,7 +136,7 @@ public:
 
 private:
     std::string name_;
-    cm::testing::TScratchDirectory scratch_;
+    cm::test::TScratchDirectory scratch_;
     std::string directory_;
 };
 

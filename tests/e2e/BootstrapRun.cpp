@@ -181,10 +181,10 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
         cm::ForceDirectoryPath(result.TempDirectory);
         // What an earlier run could have left, or another program planted: a file, a library the
         // decoder or the setup would load from its own directory, a subdirectory with a file.
-        fixture::WriteWholeFile(result.TempDirectory + "marker.txt", "left by an earlier run");
-        fixture::WriteWholeFile(result.TempDirectory + "version.dll", "planted");
+        cm::test::WriteWholeFile(result.TempDirectory + "marker.txt", "left by an earlier run");
+        cm::test::WriteWholeFile(result.TempDirectory + "version.dll", "planted");
         cm::ForceDirectoryPath(result.TempDirectory + "planted");
-        fixture::WriteWholeFile(result.TempDirectory + "planted\\x.txt", "planted");
+        cm::test::WriteWholeFile(result.TempDirectory + "planted\\x.txt", "planted");
     }
     if (options.BeforeStart) options.BeforeStart(result.TempDirectory);
     if (suspended) ResumeThread(thread.get());
@@ -200,10 +200,10 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);
     result.ExitCode = static_cast<int32_t>(code);
-    result.StdOut = fixture::ReadWholeFile(stdoutPath);
+    result.StdOut = cm::test::ReadWholeFile(stdoutPath);
     if (GetFileAttributesA(reportPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
         result.SetupRan = true;
-        std::istringstream lines(fixture::ReadWholeFile(reportPath));
+        std::istringstream lines(cm::test::ReadWholeFile(reportPath));
         for (std::string line; std::getline(lines, line);) {
             size_t eq = line.find('=');
             if (eq != std::string::npos) result.Report.emplace(line.substr(0, eq), line.substr(eq + 1));

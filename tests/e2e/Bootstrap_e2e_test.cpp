@@ -16,8 +16,8 @@
 namespace e2e {
 namespace {
 
-using fixture::BootstrapResources;
-using fixture::MetadataRecord;
+using cm::test::BootstrapResources;
+using cm::test::MetadataRecord;
 
 class BootstrapE2E : public ::testing::Test {
 protected:
@@ -25,20 +25,20 @@ protected:
         const std::string& bin = TestBinDirectory();
         GuiBootstrap = cm::CombinePath(bin, "..\\bin\\bootstrap.exe");
         ConsoleBootstrap = cm::CombinePath(bin, "..\\bin\\bootstrap-console.exe");
-        Decoder = fixture::ReadWholeFile(cm::CombinePath(bin, "..\\bin\\lzma.exe"));
-        SetupImage = fixture::ReadWholeFile(bin + "sample_setup.exe");
+        Decoder = cm::test::ReadWholeFile(cm::CombinePath(bin, "..\\bin\\lzma.exe"));
+        SetupImage = cm::test::ReadWholeFile(bin + "sample_setup.exe");
 
         // A package without product information: one file, then the setup image.
         std::string content = "CORVANE TEST PACKAGE\r\n";
         for (int i = 0; i < 20000; ++i) content += static_cast<char>((i * 7919) >> 5);
-        Package = fixture::BuildSetupPackage({std::nullopt, PackageDate, {{"readme.txt", content}}, SetupImage});
-        CaptionPackage = fixture::BuildSetupPackage({"Corvane Test", PackageDate, {{"readme.txt", content}}, SetupImage});
+        Package = cm::test::BuildSetupPackage({std::nullopt, PackageDate, {{"readme.txt", content}}, SetupImage});
+        CaptionPackage = cm::test::BuildSetupPackage({"Corvane Test", PackageDate, {{"readme.txt", content}}, SetupImage});
         std::string pak = WorkDirectory() + "Setup.pak", lzma = WorkDirectory() + "Setup.lzma";
-        fixture::WriteWholeFile(pak, Package);
+        cm::test::WriteWholeFile(pak, Package);
         std::string decoder = cm::CombinePath(bin, "..\\bin\\lzma.exe");
         ASSERT_EQ(0, cm::RunProcess(cm::QuoteString(decoder) + " e " + cm::QuoteString(pak) + " " + cm::QuoteString(lzma),
                                     true, cm::HideWindow));
-        CompressedPackage = fixture::ReadWholeFile(lzma);
+        CompressedPackage = cm::test::ReadWholeFile(lzma);
     }
 
     // The run's work directory goes with the suite (process ids, which name it, come round again).
@@ -59,7 +59,7 @@ protected:
     // A bootstrap with the given payload, made from the GUI or the console build.
     static std::string Make(const std::string& name, const BootstrapResources& resources, bool console = false) {
         std::string target = WorkDirectory() + name + ".exe";
-        fixture::MakeBootstrap(console ? ConsoleBootstrap : GuiBootstrap, target, resources);
+        cm::test::MakeBootstrap(console ? ConsoleBootstrap : GuiBootstrap, target, resources);
         return target;
     }
 
@@ -125,7 +125,7 @@ TEST_F(BootstrapE2E, ReusesAnExistingTemporaryDirectoryEmptiedFirst) {
 // The same, seen by the decoder: what was planted is gone before it starts (a library there would
 // be loaded by it with the bootstrap's rights); it finds only what the bootstrap wrote for it.
 TEST_F(BootstrapE2E, PlantedFilesAreGoneBeforeTheDecoderStarts) {
-    const std::string heldDecoder = fixture::ReadWholeFile(TestBinDirectory() + "held_decoder.exe");
+    const std::string heldDecoder = cm::test::ReadWholeFile(TestBinDirectory() + "held_decoder.exe");
     const BootstrapResources held{Package, MetadataRecord(static_cast<int32_t>(SetupImage.size()), true), heldDecoder};
     const std::string seenPath = WorkDirectory() + "decoder-saw.txt";
     DeleteFileA(seenPath.c_str());
@@ -135,7 +135,7 @@ TEST_F(BootstrapE2E, PlantedFilesAreGoneBeforeTheDecoderStarts) {
         for (int waited = 0; waited < 20000 && GetFileAttributesA(seenPath.c_str()) == INVALID_FILE_ATTRIBUTES;
              waited += 20)
             Sleep(20);
-        fixture::WriteWholeFile(run.TempDirectory + "go", "");
+        cm::test::WriteWholeFile(run.TempDirectory + "go", "");
     };
     RunResult r = RunBootstrap(Make("planted", held, true), options);
     SetEnvironmentVariableA("CORVANE_HELD_DECODER_REPORT", nullptr);
@@ -143,7 +143,7 @@ TEST_F(BootstrapE2E, PlantedFilesAreGoneBeforeTheDecoderStarts) {
     ASSERT_TRUE(r.SetupRan);
     EXPECT_EQ(2, r.ExitCode);
     std::vector<std::string> seen;
-    std::istringstream lines(fixture::ReadWholeFile(seenPath));
+    std::istringstream lines(cm::test::ReadWholeFile(seenPath));
     for (std::string line; std::getline(lines, line);) seen.push_back(line);
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ((std::vector<std::string>{"Setup.lzma", "lzma.exe"}), seen);
@@ -156,16 +156,16 @@ TEST_F(BootstrapE2E, PlantedFilesAreGoneBeforeTheDecoderStarts) {
 TEST_F(BootstrapE2E, ALinkAtTheTemporaryDirectoryNameIsRefused) {
     const std::string target = WorkDirectory() + "link-target";
     cm::ForceDirectoryPath(target);
-    fixture::WriteWholeFile(target + "\\marker.txt", "precious");
+    cm::test::WriteWholeFile(target + "\\marker.txt", "precious");
     std::string link;
     bool planted = false;
     RunOptions options;
     options.BeforeStart = [&](const std::string& tempDirectory) {
         link = cm::RemoveTrailingBackslash(tempDirectory);
-        planted = test::MakeDirectoryLink(link, target);
+        planted = cm::test::MakeDirectoryLink(link, target);
     };
     RunResult r = RunBootstrap(Make("link", Compressed(), true), options);
-    if (!link.empty()) test::RemoveDirectoryLink(link);
+    if (!link.empty()) cm::test::RemoveDirectoryLink(link);
     if (!planted) GTEST_SKIP() << "directory links are not created here";
     ASSERT_FALSE(r.TimedOut);
     EXPECT_EQ(6, r.ExitCode);
@@ -176,7 +176,7 @@ TEST_F(BootstrapE2E, ALinkAtTheTemporaryDirectoryNameIsRefused) {
     cm::EnumerateFiles(target, cm::IncludeDirectories, "*",
                        [&](void*, const cm::FileEnumEntry& entry) { left.push_back(entry.Name); });
     EXPECT_EQ(std::vector<std::string>{"marker.txt"}, left);
-    EXPECT_EQ("precious", fixture::ReadWholeFile(target + "\\marker.txt"));
+    EXPECT_EQ("precious", cm::test::ReadWholeFile(target + "\\marker.txt"));
 }
 
 TEST_F(BootstrapE2E, ProductCaptionFromThePackage) {
@@ -199,7 +199,7 @@ TEST_F(BootstrapE2E, ProductCaptionFromThePackage) {
 
     // The caption is known when the setup image turns out not to be a program.
     const std::string notAProgram(4096, 'x');
-    const std::string broken = fixture::BuildSetupPackage({"Corvane Test", PackageDate, {}, notAProgram});
+    const std::string broken = cm::test::BuildSetupPackage({"Corvane Test", PackageDate, {}, notAProgram});
     RunOptions options;
     options.ExpectMessageBox = true;
     RunResult failed =
@@ -266,7 +266,7 @@ DialogView FindWaitDialog(DWORD processId, DWORD timeoutMs) {
 }
 
 TEST_F(BootstrapE2E, WaitDialogWhileExtracting) {
-    const std::string heldDecoder = fixture::ReadWholeFile(TestBinDirectory() + "held_decoder.exe");
+    const std::string heldDecoder = cm::test::ReadWholeFile(TestBinDirectory() + "held_decoder.exe");
     const BootstrapResources held{Package, MetadataRecord(static_cast<int32_t>(SetupImage.size()), true), heldDecoder};
 
     DialogView seen;
@@ -287,7 +287,7 @@ TEST_F(BootstrapE2E, WaitDialogWhileExtracting) {
             Sleep(300);
             stillShownAfterClose = FindWaitDialog(run.ProcessId, 0).Found;
         }
-        fixture::WriteWholeFile(run.TempDirectory + "go", "");
+        cm::test::WriteWholeFile(run.TempDirectory + "go", "");
     };
     RunResult r = RunBootstrap(Make("dialog", held), options);
     EXPECT_TRUE(stillShownAfterClose);
@@ -312,7 +312,7 @@ TEST_F(BootstrapE2E, WaitDialogWhileExtracting) {
         for (int waited = 0; waited < 20000 && !DirectoryExists(run.TempDirectory); waited += 20)
             Sleep(20);
         consoleDialog = FindWaitDialog(run.ProcessId, 1000).Found;
-        fixture::WriteWholeFile(run.TempDirectory + "go", "");
+        cm::test::WriteWholeFile(run.TempDirectory + "go", "");
     };
     RunResult console = RunBootstrap(Make("dialog-console", held, true), options);
     EXPECT_FALSE(consoleDialog);
@@ -334,7 +334,7 @@ TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {
         "\r\nMaxSendOperationSize    = 32KB\r\nMaxRecvOperationSize    = 2048KB\r\n";
     RunResult quiet = RunBootstrap(exe, {"/exit=2"});
     ASSERT_TRUE(quiet.SetupRan);
-    const std::string quietText = fixture::ReadWholeFile(log);
+    const std::string quietText = cm::test::ReadWholeFile(log);
     EXPECT_EQ(0u, quietText.find("----------SocketComm Settings---------")) << quietText;
     EXPECT_EQ(quietText.find(socketSettings), quietText.size() - socketSettings.size()) << quietText;
     ASSERT_TRUE(DeleteFileA(log.c_str()));
@@ -350,7 +350,7 @@ TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {
 
     ASSERT_TRUE(logged.SetupRan);
     EXPECT_EQ(2, logged.ExitCode);
-    const std::string text = fixture::ReadWholeFile(log);
+    const std::string text = cm::test::ReadWholeFile(log);
     EXPECT_EQ(0u, text.find("----------Started---")) << text;
     EXPECT_NE(std::string::npos, text.find("SocketComm Settings")) << text;
     EXPECT_NE(std::string::npos, text.find(socketSettings)) << text;
@@ -512,7 +512,7 @@ TEST_F(BootstrapE2E, BadInputIsAFatalErrorAndLeavesNothing) {
 // mapped message shown, exit code 6.
 TEST_F(BootstrapE2E, FaultMidSequenceEndsCleanly) {
     const std::string exe = WorkDirectory() + "faulty.exe";
-    fixture::MakeBootstrap(TestBinDirectory() + "bootstrap-console-faulty.exe", exe, Stored());
+    cm::test::MakeBootstrap(TestBinDirectory() + "bootstrap-console-faulty.exe", exe, Stored());
     ::SetEnvironmentVariableA("CORVANE_TEST_FAULT", "cut");
     RunResult r = RunBootstrap(exe, {});
     ::SetEnvironmentVariableA("CORVANE_TEST_FAULT", nullptr);
@@ -524,7 +524,7 @@ TEST_F(BootstrapE2E, FaultMidSequenceEndsCleanly) {
     EXPECT_TRUE(std::regex_match(r.StdOut, std::regex("Please wait\\.+Fatal Error: Access violation at address " +
                                                       address + " in module 'faulty\\.exe'\\. Write of address 0+10\r\n")))
         << r.StdOut;
-    const std::string log = fixture::ReadWholeFile(WorkDirectory() + "Logs\\faulty.log");
+    const std::string log = cm::test::ReadWholeFile(WorkDirectory() + "Logs\\faulty.log");
     EXPECT_NE(log.find("\r\nEAccessViolation   Code=0xC0000005   Flags=0x0   Addr=0x"), std::string::npos) << log;
 }
 

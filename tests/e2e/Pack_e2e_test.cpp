@@ -26,15 +26,15 @@ protected:
         Setup = bin + "sample_setup.exe";
         Product = WorkDirectory() + "product\\";
         cm::ForceDirectoryPath(Product + "docs\\");
-        fixture::WriteWholeFile(Product + "readme.txt", "CORVANE PACKED PRODUCT\r\n");
+        cm::test::WriteWholeFile(Product + "readme.txt", "CORVANE PACKED PRODUCT\r\n");
         std::string data;
         for (int i = 0; i < 200000; ++i) data += static_cast<char>((i * 7919) >> 7);
-        fixture::WriteWholeFile(Product + "docs\\data.bin", data);
+        cm::test::WriteWholeFile(Product + "docs\\data.bin", data);
         Many = WorkDirectory() + "many\\";
         for (int d = 0; d < 10; ++d) {
             const std::string dir = Many + "dir" + std::to_string(d) + "\\";
             cm::ForceDirectoryPath(dir);
-            for (int f = 0; f < 30; ++f) fixture::WriteWholeFile(dir + "file" + std::to_string(f) + ".txt", std::string(100 + f * d, 'a' + f % 26));
+            for (int f = 0; f < 30; ++f) cm::test::WriteWholeFile(dir + "file" + std::to_string(f) + ".txt", std::string(100 + f * d, 'a' + f % 26));
         }
     }
 
@@ -127,7 +127,7 @@ TEST_F(PackE2E, StubResourcesSurvivePacking) {
         ASSERT_NE("<missing>", expected) << "the stub has it";
         EXPECT_EQ(expected, SystemResource(packed, c.type, c.id));
     }
-    EXPECT_EQ(fixture::ReadWholeFile(cm::CombinePath(TestBinDirectory(), "..\\bin\\lzma.exe")), SystemResource(packed, RT_RCDATA, 1002));
+    EXPECT_EQ(cm::test::ReadWholeFile(cm::CombinePath(TestBinDirectory(), "..\\bin\\lzma.exe")), SystemResource(packed, RT_RCDATA, 1002));
     // The header checksum is the one the system computes.
     DWORD stored = 0, computed = 0;
     ASSERT_EQ(CHECKSUM_SUCCESS, MapFileAndCheckSumA(packed.c_str(), &stored, &computed));
@@ -147,7 +147,7 @@ size_t PayloadOffset(const std::string& image) {
 // its temporary directory are still there (emptying it is its first write), no setup runs, and the
 // exit code is 6.
 TEST_F(PackE2E, DamagedPayloadIsRefusedBeforeAnythingIsWritten) {
-    const std::string good = fixture::ReadWholeFile(Pack("good", "--console --files " + Dir(Product)));
+    const std::string good = cm::test::ReadWholeFile(Pack("good", "--console --files " + Dir(Product)));
     const size_t payload = PayloadOffset(good);
     ASSERT_NE(0u, payload);
     struct Case {
@@ -160,20 +160,20 @@ TEST_F(PackE2E, DamagedPayloadIsRefusedBeforeAnythingIsWritten) {
         std::string damaged = good;
         damaged[payload + c.at] = static_cast<char>(damaged[payload + c.at] ^ 0x5A);
         const std::string exe = WorkDirectory() + "damaged.exe";
-        fixture::WriteWholeFile(exe, damaged);
+        cm::test::WriteWholeFile(exe, damaged);
         RunResult r = RunBootstrap(exe, {"/exit=3", true});
         ASSERT_FALSE(r.TimedOut);
         EXPECT_EQ(6, r.ExitCode);
         EXPECT_EQ("Please wait...Fatal Error: Setup package is damaged: checksum mismatch.\r\n", r.StdOut);
         EXPECT_FALSE(r.SetupRan);
-        EXPECT_EQ("planted", fixture::ReadWholeFile(r.TempDirectory + "planted\\x.txt")) << "nothing was written";
+        EXPECT_EQ("planted", cm::test::ReadWholeFile(r.TempDirectory + "planted\\x.txt")) << "nothing was written";
         cm::DeleteDirectoryTree(r.TempDirectory, "*.*", false, false);
     }
 
     // The GUI build shows the same message in its box.
-    std::string damaged = fixture::ReadWholeFile(Pack("good-gui", "--files " + Dir(Product)));
+    std::string damaged = cm::test::ReadWholeFile(Pack("good-gui", "--files " + Dir(Product)));
     damaged[PayloadOffset(damaged) + 100] ^= 1;
-    fixture::WriteWholeFile(WorkDirectory() + "damaged-gui.exe", damaged);
+    cm::test::WriteWholeFile(WorkDirectory() + "damaged-gui.exe", damaged);
     RunOptions options;
     options.ExpectMessageBox = true;
     RunResult gui = RunBootstrap(WorkDirectory() + "damaged-gui.exe", options);
@@ -185,7 +185,7 @@ TEST_F(PackE2E, DamagedPayloadIsRefusedBeforeAnythingIsWritten) {
 // A packed bootstrap whose integrity record is taken out (as payloads packed before the record
 // existed have none) runs its setup unchecked; one whose record is of a later version is refused.
 TEST_F(PackE2E, IntegrityRecordAbsentRunsAndUnknownVersionIsRefused) {
-    const std::string packed = fixture::ReadWholeFile(Pack("record", "--console --files " + Dir(Product)));
+    const std::string packed = cm::test::ReadWholeFile(Pack("record", "--console --files " + Dir(Product)));
     auto explorer = cm::TModuleExplorer::CreateForFileImage(packed.data(), packed.size(), cm::emMappedFile);
     struct Case {
         const char* name;
@@ -211,7 +211,7 @@ TEST_F(PackE2E, IntegrityRecordAbsentRunsAndUnknownVersionIsRefused) {
         ASSERT_NE(nullptr, table.Find(cm::ResourceTypeRcData, 1003));
         c.change(table);
         const std::string exe = WorkDirectory() + "record-" + c.name + ".exe";
-        fixture::WriteWholeFile(exe, cm::RebuildResourceSection(*explorer, table).Bytes());
+        cm::test::WriteWholeFile(exe, cm::RebuildResourceSection(*explorer, table).Bytes());
         RunResult r = RunBootstrap(exe, RunOptions("/exit=7"));
         ASSERT_FALSE(r.TimedOut);
         EXPECT_EQ(c.exitCode, r.ExitCode) << r.StdOut;

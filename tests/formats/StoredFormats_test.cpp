@@ -67,8 +67,8 @@ std::string MixedInput() {
     return data;
 }
 
-fixture::PackageContents GoldenPackage() {
-    fixture::PackageContents contents;
+cm::test::PackageContents GoldenPackage() {
+    cm::test::PackageContents contents;
     contents.Caption = "Corvane Golden";
     contents.SetupDateTime = 41878.15664;  // 27 Aug 2014 03:45:33
     const std::string mixed = MixedInput();
@@ -84,7 +84,7 @@ protected:
 };
 
 TEST_F(StoredFormatsTest, SetupPackageIsTheGoldenFileAndReadsBack) {
-    const std::string package = fixture::BuildSetupPackage(GoldenPackage());
+    const std::string package = cm::test::BuildSetupPackage(GoldenPackage());
     ExpectGolden("setup_package.pak", package);
 
     TVirtualStream stream;
@@ -102,7 +102,7 @@ TEST_F(StoredFormatsTest, SetupPackageIsTheGoldenFileAndReadsBack) {
 
 // The compact form (two packets through one context) and the compressed full form.
 TEST_F(StoredFormatsTest, CompactAndCompressedPacketsAreTheGoldenFiles) {
-    const std::string package = fixture::BuildSetupPackage(GoldenPackage());
+    const std::string package = cm::test::BuildSetupPackage(GoldenPackage());
     TVirtualStream source;
     source.WriteBuffer(package.data(), static_cast<int32_t>(package.size()));
     source.SetPosition(0);

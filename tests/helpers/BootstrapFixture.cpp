@@ -6,7 +6,7 @@
 #include "cm/ModuleExp/ResourceSection.h"
 #include "cm/Objects.h"
 
-namespace fixture {
+namespace cm::test {
 
 std::string MetadataRecord(int32_t exeSize, bool compressed) {
     std::string record(5, '\0');
@@ -45,4 +45,4 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
     if (!out) throw cm::Exception("Cannot write '" + path + "'");
 }
 
-}  // namespace fixture
+}  // namespace cm::test

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace fixture {
+namespace cm::test {
 
 struct BootstrapResources {
     std::optional<std::string> Payload;   // RCDATA 1000
@@ -24,4 +24,4 @@ void MakeBootstrap(const std::string& source, const std::string& target, const B
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 
-}  // namespace fixture
+}  // namespace cm::test

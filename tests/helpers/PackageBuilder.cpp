@@ -3,7 +3,7 @@
 #include "catalogue/ProductInformation.h"
 #include "catalogue/SetupPackets.h"
 
-namespace fixture {
+namespace cm::test {
 
 namespace {
 
@@ -51,4 +51,4 @@ std::string BuildSetupPackage(const PackageContents& contents) {
     return Bytes(stream);
 }
 
-}  // namespace fixture
+}  // namespace cm::test

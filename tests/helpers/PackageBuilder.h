@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace fixture {
+namespace cm::test {
 
 struct PackageContents {
     std::optional<std::string> Caption;  // info.dat with this caption; none: no info.dat entry
@@ -23,4 +23,4 @@ std::string BuildSetupPackage(const PackageContents& contents);
 // The content of an info.dat file with the given caption.
 std::string ProductInformationFile(const std::string& caption);
 
-}  // namespace fixture
+}  // namespace cm::test

@@ -19,7 +19,7 @@
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/WinApi.h"
 
-namespace test {
+namespace cm::test {
 
 namespace detail {
 
@@ -126,4 +126,4 @@ inline void RemoveDirectoryLink(const std::string& link) {
     if (!hostLink.empty()) detail::RunHostProgram({"/bin/rm", "-f", hostLink});
 }
 
-}  // namespace test
+}  // namespace cm::test

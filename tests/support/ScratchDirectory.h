@@ -12,7 +12,7 @@
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/WinApi.h"
 
-namespace cm::testing {
+namespace cm::test {
 
 // Removes a directory and everything in it; a directory link is removed, never walked.
 inline void RemoveScratchTree(const std::string& directory) {
@@ -131,4 +131,4 @@ private:
     std::unique_ptr<TScratchDirectory> scratch_;
 };
 
-}  // namespace cm::testing
+}  // namespace cm::test

@@ -41,11 +41,11 @@ DWORD RunReg(const std::string& arguments) {
 // Imports the lines (the values of the test key in the registry tool's text form) into one view,
 // "64" or "32", with one run of the tool.
 void ImportValues(const std::string& view, const std::string& valueLines) {
-    const cm::testing::TScratchDirectory scratch("corvane_cross_registry");
+    const cm::test::TScratchDirectory scratch("corvane_cross_registry");
     const std::string path = scratch.File(view + ".reg");
     const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\" + TestKey() + "]\r\n" +
                              valueLines;
-    cm::testing::WriteFileBytes(path, text);
+    cm::test::WriteFileBytes(path, text);
     EXPECT_EQ(RunReg("import \"" + path + "\" /reg:" + view), 0u);
 }
 

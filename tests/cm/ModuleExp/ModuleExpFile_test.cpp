@@ -39,7 +39,7 @@ void WriteFile(const std::string& path, const Bytes& b) {
     file.WriteBuffer(b.data(), static_cast<int32_t>(b.size()));
 }
 
-class ModuleExpFile : public cm::testing::ScratchDirectoryTest {
+class ModuleExpFile : public cm::test::ScratchDirectoryTest {
 protected:
     void SetUp() override {
         ScratchDirectoryTest::SetUp();

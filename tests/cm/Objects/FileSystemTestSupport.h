@@ -20,11 +20,11 @@ namespace cm {
 // The message a system failure carries after the routine's own text.
 inline std::string SystemSuffix(uint32_t code) { return ": " + SystemErrorText(code) + " (" + std::to_string(code) + ")"; }
 
-inline void WriteTextFile(const std::string& path, const std::string& content) { testing::WriteFileBytes(path, content); }
+inline void WriteTextFile(const std::string& path, const std::string& content) { test::WriteFileBytes(path, content); }
 
 // A scratch directory per test (root_, with a trailing backslash); the directory-created
 // notifications a test adds are removed after it.
-class FileSystemTest : public testing::ScratchDirectoryTest {
+class FileSystemTest : public test::ScratchDirectoryTest {
 protected:
     void SetUp() override {
         ScratchDirectoryTest::SetUp();

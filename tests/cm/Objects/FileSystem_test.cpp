@@ -263,7 +263,7 @@ TEST_F(FileSystemTest, SingleLinkFilesOnlyKeepsHardLinkedFiles) {
         EXPECT_EQ(Exists("t"), singleLinkOnly);
         EXPECT_TRUE(Exists("outside.txt"));
 
-        testing::RemoveScratchTree(root_ + "t");
+        test::RemoveScratchTree(root_ + "t");
         ASSERT_TRUE(DeleteFileA((root_ + "outside.txt").c_str()));
     }
 }

@@ -128,10 +128,10 @@ TEST_F(FileSystemTest, PrivateDirectoryRefusesALinkAndNothingIsWalkedThroughIt) 
     MakeTree({"target\\", "target\\precious.txt"});
     const std::string link = root_ + "link";
     // A junction on Windows; under Wine, which makes none, a host symbolic link (see DirectoryLink.h).
-    if (!::test::MakeDirectoryLink(link, root_ + "target")) GTEST_SKIP() << "directory links are not created here";
+    if (!cm::test::MakeDirectoryLink(link, root_ + "target")) GTEST_SKIP() << "directory links are not created here";
     struct RemoveLink {
         std::string Path;
-        ~RemoveLink() { ::test::RemoveDirectoryLink(Path); }
+        ~RemoveLink() { cm::test::RemoveDirectoryLink(Path); }
     } removeLink{link};
     EXPECT_EQ(test::MessageOf([&] { OpenPrivateDirectory(link, TPrivateDirectoryAccess::CurrentUser); }),
               "Cannot use directory '" + link + "': it is a link to another location");

@@ -65,7 +65,7 @@ std::string HandleHex(HANDLE handle) {
 }
 
 // A private scratch directory; the child writes its reports into it.
-class ProcessTest : public cm::testing::ScratchDirectoryTest {
+class ProcessTest : public cm::test::ScratchDirectoryTest {
 protected:
     std::string File(const std::string& name) {
         files_.push_back(dir_ + "\\" + name);

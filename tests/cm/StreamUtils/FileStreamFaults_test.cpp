@@ -22,7 +22,7 @@ constexpr int32_t PieceSize = 64 * 1024;
 constexpr int32_t WriteTotal = 4 * 1024 * 1024;  // twice the volume the harness mounts
 constexpr int32_t BallastSize = 512 * 1024;       // a file deleted after the failure to make room
 
-class FileStreamFaultsTest : public testing::ScratchDirectoryTest {
+class FileStreamFaultsTest : public test::ScratchDirectoryTest {
 protected:
     void SetUp() override {
         const char* volume = std::getenv("CORVANE_FAULT_VOLUME");

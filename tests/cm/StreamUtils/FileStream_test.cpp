@@ -13,7 +13,7 @@
 namespace cm {
 namespace {
 
-using FileStreamTest = testing::ScratchDirectoryTest;
+using FileStreamTest = test::ScratchDirectoryTest;
 
 std::string ExeDirectory() {
     char buffer[MAX_PATH];

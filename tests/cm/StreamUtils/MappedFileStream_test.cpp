@@ -18,7 +18,7 @@
 namespace cm {
 namespace {
 
-using MappedFileStreamTest = testing::ScratchDirectoryTest;
+using MappedFileStreamTest = test::ScratchDirectoryTest;
 using Keys = std::vector<int32_t>;
 
 // ---- Growth and close ----

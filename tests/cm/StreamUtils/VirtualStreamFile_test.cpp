@@ -11,7 +11,7 @@
 namespace cm {
 namespace {
 
-class VirtualStreamFile : public cm::testing::ScratchDirectoryTest {
+class VirtualStreamFile : public cm::test::ScratchDirectoryTest {
 protected:
     void SetUp() override {
         ScratchDirectoryTest::SetUp();
