@@ -169,8 +169,17 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
     const bool suspended = options.PrecreateTempDirectory || options.BeforeStart;
     uint32_t flags = cm::InheritHandles | (suspended ? uint32_t{cm::Suspended} : 0u);
     PROCESS_INFORMATION pi = {};
-    cm::RunProcess(cm::QuoteString(exe) + (options.Arguments.empty() ? "" : " " + options.Arguments), false, flags,
-                   {}, &pi, nullptr, &std);
+    const std::string commandLine = cm::QuoteString(exe) + (options.Arguments.empty() ? "" : " " + options.Arguments);
+    try {
+        cm::RunProcess(commandLine, false, flags, {}, &pi, nullptr, &std);
+    } catch (const cm::EWin32Error& e) {
+        // Wine on a loaded machine was seen to refuse, once, to start an image written a moment
+        // before, with ERROR_INTERNAL_ERROR; a second start of the same file works. Any other
+        // failure is the test's.
+        if (e.ErrorCode != ERROR_INTERNAL_ERROR) throw;
+        Sleep(250);
+        cm::RunProcess(commandLine, false, flags, {}, &pi, nullptr, &std);
+    }
     cm::UniqueHandle process(pi.hProcess), thread(pi.hThread);
     out.reset();
 
