@@ -1,6 +1,7 @@
 // corvane-pack inspect and verify: what a packed bootstrap carries, and whether it is whole.
 #include <cstdio>
 
+#include "Json.h"
 #include "LzmaCoder.h"
 #include "Pack.h"
 #include "PackFiles.h"
@@ -187,28 +188,6 @@ TReport Analyse(const fs::path& path) {
     return r;
 }
 
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c >= 0x7F) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x", c);  // 8-bit text: each byte as its code point
-                    out += escape;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
 std::string IdText(const cm::TResourceId& id, bool type) {
     if (!type || id.IsName()) return id.Text();
     switch (id.Id) {
@@ -226,30 +205,30 @@ std::string IdText(const cm::TResourceId& id, bool type) {
 int InspectBootstrap(const fs::path& path, bool json) {
     const TReport r = Analyse(path);
     if (json) {
-        std::string o = "{\n  \"file\": " + Json(path.string()) + ",\n  \"architecture\": " + Json(r.Architecture) +
-                        ",\n  \"format\": " + Json(r.Format) + ",\n  \"subsystem\": " + Json(r.Subsystem) + ",\n  \"resources\": [";
+        std::string o = "{\n  \"file\": " + tooljson::JsonString(path.string()) + ",\n  \"architecture\": " + tooljson::JsonString(r.Architecture) +
+                        ",\n  \"format\": " + tooljson::JsonString(r.Format) + ",\n  \"subsystem\": " + tooljson::JsonString(r.Subsystem) + ",\n  \"resources\": [";
         for (size_t i = 0; i < r.Resources.size(); ++i) {
             const cm::TResourceEntry& e = *r.Resources[i];
-            o += std::string(i ? "," : "") + "\n    {\"type\": " + Json(IdText(e.Type, true)) + ", \"name\": " + Json(e.Name.Text()) +
+            o += std::string(i ? "," : "") + "\n    {\"type\": " + tooljson::JsonString(IdText(e.Type, true)) + ", \"name\": " + tooljson::JsonString(e.Name.Text()) +
                  ", \"language\": " + std::to_string(e.Language) + ", \"size\": " + std::to_string(e.Data().size()) + ", \"offset\": " + std::to_string(r.Offsets[i]) + "}";
         }
         o += "\n  ],\n  \"metadata\": ";
         o += r.HasMetadata ? "{\"exeSize\": " + std::to_string(r.Metadata.ExeSize) + ", \"compressed\": " + (r.Metadata.Compressed ? "true" : "false") + "}" : "null";
-        o += ",\n  \"integrity\": {\"state\": " + Json(r.Integrity) + ", \"sha256\": " + (r.Digest.empty() ? "null" : Json(r.Digest)) + "}";
+        o += ",\n  \"integrity\": {\"state\": " + tooljson::JsonString(r.Integrity) + ", \"sha256\": " + (r.Digest.empty() ? "null" : tooljson::JsonString(r.Digest)) + "}";
         o += ",\n  \"package\": ";
         if (r.PackageRead) {
-            o += "{\"size\": " + std::to_string(r.PackageSize) + ", \"date\": " + Json(r.Date) + ", \"caption\": " + Json(r.Caption) + ", \"files\": [";
+            o += "{\"size\": " + std::to_string(r.PackageSize) + ", \"date\": " + tooljson::JsonString(r.Date) + ", \"caption\": " + tooljson::JsonString(r.Caption) + ", \"files\": [";
             for (size_t i = 0; i < r.Files.size(); ++i)
-                o += std::string(i ? "," : "") + "\n    {\"name\": " + Json(r.Files[i].Name) + ", \"size\": " + std::to_string(r.Files[i].Size) +
+                o += std::string(i ? "," : "") + "\n    {\"name\": " + tooljson::JsonString(r.Files[i].Name) + ", \"size\": " + std::to_string(r.Files[i].Size) +
                      ", \"components\": " + std::to_string(r.Files[i].Components) + "}";
             o += "\n  ]}";
         } else {
             o += "null";
         }
         o += ",\n  \"productInformation\": [";
-        for (size_t i = 0; i < r.ProductInformation.size(); ++i) o += std::string(i ? ", " : "") + Json(r.ProductInformation[i]);
+        for (size_t i = 0; i < r.ProductInformation.size(); ++i) o += std::string(i ? ", " : "") + tooljson::JsonString(r.ProductInformation[i]);
         o += "],\n  \"problems\": [";
-        for (size_t i = 0; i < r.Problems.size(); ++i) o += std::string(i ? ", " : "") + Json(r.Problems[i]);
+        for (size_t i = 0; i < r.Problems.size(); ++i) o += std::string(i ? ", " : "") + tooljson::JsonString(r.Problems[i]);
         o += "]\n}\n";
         std::fputs(o.c_str(), stdout);
         return 0;

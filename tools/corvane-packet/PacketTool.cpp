@@ -15,6 +15,10 @@
 
 namespace packettool {
 
+using tooljson::JsonNumber;
+using tooljson::JsonString;
+using tooljson::TJsonWriter;
+
 namespace {
 
 constexpr const char* Program = "corvane-packet";

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace packettool {
+namespace tooljson {
 
 namespace {
 
@@ -102,4 +102,4 @@ void TJsonWriter::Close(char bracket) {
 void TJsonWriter::EndObject() { Close('}'); }
 void TJsonWriter::EndArray() { Close(']'); }
 
-}  // namespace packettool
+}  // namespace tooljson

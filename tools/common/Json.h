@@ -1,4 +1,4 @@
-// corvane-packet: a small JSON writer that indents nested objects and arrays by two blanks.
+// The tools' JSON: string and number forms, and a small writer that indents nested objects and arrays by two blanks.
 // Keys and values are written in the order given; the caller keeps them unique.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace packettool {
+namespace tooljson {
 
 // A JSON string of 8-bit text: each byte as the code point of its value (so the bytes are kept),
 // control characters, quotes, backslashes and everything from 0x7F escaped.
@@ -48,4 +48,4 @@ private:
     bool FAfterKey = false;
 };
 
-}  // namespace packettool
+}  // namespace tooljson
