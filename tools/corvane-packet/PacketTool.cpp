@@ -91,22 +91,17 @@ bool HasSize(cm::TFieldCoding coding) {
     return coding == cm::TFieldCoding::Fixed || coding == cm::TFieldCoding::Record;
 }
 
-// The class of the packets a field holds (nested packets, packet lists), or nullptr. A list's
-// class is its ItemClass, which only an instance of the class tells.
-const cm::TPacketClass* ItemClassOf(const cm::TFieldDef& def, int32_t index, cm::TPacket* instance) {
+// The class of the packets a field holds (nested packets, packet lists), or nullptr. The field
+// table names it (TPacket: any registered class).
+const cm::TPacketClass* ItemClassOf(const cm::TFieldDef& def) {
     switch (def.Coding) {
         case cm::TFieldCoding::Packet:
         case cm::TFieldCoding::OptionalPacket:
-            return def.ItemClass;
         case cm::TFieldCoding::PacketList:
-            return instance ? &instance->GetFieldAsObject(index).AsPacketList()->ItemClass() : nullptr;
+            return def.ItemClass;
         default:
             return nullptr;
     }
-}
-
-std::unique_ptr<cm::TPacket> InstanceOf(const cm::TPacketClass& cls) {
-    return cls.Construct ? std::unique_ptr<cm::TPacket>(cls.Construct()) : nullptr;
 }
 
 // ---- classes ----------------------------------------------------------------------------------
@@ -117,14 +112,13 @@ std::string ClassesText() {
         out += std::string(cls->Name) + " " + cm::GuidToString(cls->Guid) + "\n";
         out += "  base " + std::string(cls->Parent ? cls->Parent->Name : "(none)") + ", number " +
                std::to_string(cls->ClassNumber.load()) + ", version " + std::to_string(cls->FieldCount()) + "\n";
-        const auto instance = InstanceOf(*cls);
         for (int32_t i = 0; i < cls->FieldCount(); ++i) {
             const cm::TFieldDef& def = *cls->FieldDef(i);
             out += "  " + std::to_string(i) + " " + cls->FieldName(i) + ": " + KindName(cls->FieldKind(i)) + ", " +
                    CodingName(def.Coding);
             if (HasSize(def.Coding))
                 out += " (" + std::to_string(def.Size) + (def.Size == 1 ? " byte)" : " bytes)");
-            if (const cm::TPacketClass* item = ItemClassOf(def, i, instance.get()))
+            if (const cm::TPacketClass* item = ItemClassOf(def))
                 out += " of " + std::string(item->Name);
             out += "\n";
         }
@@ -147,7 +141,6 @@ std::string ClassesJson() {
         json.Key("number").Integer(cls->ClassNumber.load());
         json.Key("version").Integer(cls->FieldCount());
         json.Key("fields").BeginArray();
-        const auto instance = InstanceOf(*cls);
         for (int32_t i = 0; i < cls->FieldCount(); ++i) {
             const cm::TFieldDef& def = *cls->FieldDef(i);
             json.BeginObject();
@@ -159,7 +152,7 @@ std::string ClassesJson() {
                 json.Key("size").Integer(def.Size);
             else
                 json.Key("size").Null();
-            if (const cm::TPacketClass* item = ItemClassOf(def, i, instance.get()))
+            if (const cm::TPacketClass* item = ItemClassOf(def))
                 json.Key("itemClass").String(item->Name);
             else
                 json.Key("itemClass").Null();

@@ -357,9 +357,7 @@ constexpr bool MemberFits() {
     else if constexpr (C == WideString) return std::is_same_v<T, std::u16string>;
     else if constexpr (C == StringList || C == StringListText) return std::is_same_v<T, TStringListEx>;
     else if constexpr (C == Blob) return std::is_same_v<T, TVirtualStream>;
-    else if constexpr (C == Packet)
-        return std::is_same_v<T, std::unique_ptr<TPacket>> || std::is_base_of_v<TPacketMember, T>;
-    else if constexpr (C == OptionalPacket)
+    else if constexpr (C == Packet || C == OptionalPacket)
         return std::is_same_v<T, std::unique_ptr<TPacket>> || std::is_base_of_v<TPacketMember, T>;
     else if constexpr (C == PacketList) return std::is_base_of_v<TCustomPacketList, T>;
     else if constexpr (C == RecordList) return std::is_base_of_v<TCustomList, T>;

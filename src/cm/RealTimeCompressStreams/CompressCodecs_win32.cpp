@@ -110,7 +110,7 @@ enum class TLookup {
     Optional,        // the stdcall name; a null address when the library has none
 };
 
-struct TEntrySpec {
+struct TLibraryEntry {
     std::string Name;
     int ArgumentBytes;  // of the x86 stdcall decoration
     TLookup Lookup;
@@ -124,7 +124,7 @@ struct TCodecLibrary {
     const char* FileName;
     const char* NotFound;
     const char* Context;
-    std::vector<TEntrySpec> Entries;
+    std::vector<TLibraryEntry> Entries;
     void (*Check)() = nullptr;
 };
 
@@ -134,16 +134,16 @@ TEntry FindEntry(HMODULE module, const std::string& name, int argumentBytes) {
     return reinterpret_cast<TEntry>(::GetProcAddress(module, arch::StdCallExportName(name, argumentBytes).c_str()));
 }
 
-TEntry LookUp(HMODULE module, const TEntrySpec& spec) {
-    TEntry entry = FindEntry(module, spec.Name, spec.ArgumentBytes);
-    if (entry || spec.Lookup == TLookup::Optional)
+TEntry LookUp(HMODULE module, const TLibraryEntry& wanted) {
+    TEntry entry = FindEntry(module, wanted.Name, wanted.ArgumentBytes);
+    if (entry || wanted.Lookup == TLookup::Optional)
         return entry;
-    if (spec.Lookup == TLookup::StdCallOrPlain)
-        entry = reinterpret_cast<TEntry>(::GetProcAddress(module, spec.Name.c_str()));
+    if (wanted.Lookup == TLookup::StdCallOrPlain)
+        entry = reinterpret_cast<TEntry>(::GetProcAddress(module, wanted.Name.c_str()));
     if (!entry)
         RaiseLastSystemError("Cannot get address of procedure '%s'",
-                             {spec.Lookup == TLookup::StdCallOrPlain ? spec.Name
-                                                                     : arch::StdCallExportName(spec.Name, spec.ArgumentBytes)});
+                             {wanted.Lookup == TLookup::StdCallOrPlain ? wanted.Name
+                                                                     : arch::StdCallExportName(wanted.Name, wanted.ArgumentBytes)});
     return entry;
 }
 
@@ -157,7 +157,7 @@ void EnsureLoaded(bool& loaded, const TCodecLibrary& library) {
     try {
         module = LoadCodecLibrary(library.FileName, library.NotFound);
         std::vector<TEntry> entries;
-        for (const TEntrySpec& spec : library.Entries) entries.push_back(LookUp(module.get(), spec));
+        for (const TLibraryEntry& wanted : library.Entries) entries.push_back(LookUp(module.get(), wanted));
         // Slots are filled only now that every entry was found; they are used only once loaded is set.
         for (size_t i = 0; i < entries.size(); ++i) *library.Entries[i].Slot = entries[i];
     } catch (...) {
@@ -170,7 +170,7 @@ void EnsureLoaded(bool& loaded, const TCodecLibrary& library) {
 }
 
 // The five entries of one QuickLZ 1.31 set, all optional: a library may lack the streaming set.
-void AddQuickLz131Set(std::vector<TEntrySpec>& entries, const std::string& prefix, TQuickLz131Set& set) {
+void AddQuickLz131Set(std::vector<TLibraryEntry>& entries, const std::string& prefix, TQuickLz131Set& set) {
     entries.push_back({prefix + "size_decompressed", 4, TLookup::Optional, &set.SizeDecompressed});
     entries.push_back({prefix + "size_compressed", 4, TLookup::Optional, &set.SizeCompressed});
     entries.push_back({prefix + "compress", 16, TLookup::Optional, &set.Compress});
