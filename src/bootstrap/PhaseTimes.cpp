@@ -22,6 +22,14 @@ constexpr int MaxPhases = 128;
 TPhase Phases[MaxPhases] = {};
 int PhaseCount = 0;
 
+struct TBackgroundWork {
+    const char* Name;
+    double Milliseconds;
+};
+constexpr int MaxBackgroundWork = 4;
+TBackgroundWork BackgroundWork[MaxBackgroundWork] = {};
+int BackgroundWorkCount = 0;
+
 int64_t FileTimeTicks(const FILETIME& t) {
     return (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
@@ -32,6 +40,10 @@ void MarkPhase(const char* name) noexcept {
     LARGE_INTEGER now{};
     ::QueryPerformanceCounter(&now);
     if (PhaseCount < MaxPhases) Phases[PhaseCount++] = {name, now.QuadPart};
+}
+
+void NoteBackgroundWork(const char* name, double milliseconds) noexcept {
+    if (BackgroundWorkCount < MaxBackgroundWork) BackgroundWork[BackgroundWorkCount++] = {name, milliseconds};
 }
 
 void LogPhases() noexcept {
@@ -56,6 +68,14 @@ void LogPhases() noexcept {
         }
         text.pop_back();
         cm::LogWrite(text);
+        if (BackgroundWorkCount > 0) {
+            text = "Setup background work (ms):";
+            for (int i = 0; i < BackgroundWorkCount; ++i)
+                text += " " + std::string(BackgroundWork[i].Name) + " " +
+                        std::to_string(static_cast<int64_t>(BackgroundWork[i].Milliseconds + 0.5)) + ",";
+            text.pop_back();
+            cm::LogWrite(text);
+        }
         PROCESS_MEMORY_COUNTERS memory{};
         memory.cb = sizeof memory;
         if (::K32GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof memory))

@@ -9,8 +9,12 @@ namespace bootstrap {
 // Notes the end of a phase named by a text that lives as long as the program; phases beyond
 // the trace's capacity are dropped. Main thread only.
 void MarkPhase(const char* name) noexcept;
-// Writes the entry when logging is enabled and phases were noted, and a second one with the
-// process's peak memory, "Setup peak memory (bytes): working set A, committed B"; never raises.
+// Notes how long a piece of work done on another thread took (while the phases went on), for
+// the entry "Setup background work (ms): <work> <ms>, ..."; call it from the main thread once
+// the work is done. Work beyond the trace's capacity is dropped.
+void NoteBackgroundWork(const char* name, double milliseconds) noexcept;
+// Writes the entry when logging is enabled and phases were noted, the background work's entry
+// when there was any, and one with the process's peak memory, "Setup peak memory (bytes): working set A, committed B"; never raises.
 void LogPhases() noexcept;
 
 }  // namespace bootstrap

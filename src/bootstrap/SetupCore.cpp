@@ -131,17 +131,9 @@ int32_t SetupCore::Run() {
 }
 
 void SetupCore::VerifyPayload() {
-    const std::string_view record = ResourceBytes(Module, MAKEINTRESOURCEA(ResIntegrity), RT_RCDATA);
-    // Payloads packed before the record existed carry none: they run unchecked, as they always did.
-    if (record.empty()) return;
-    const std::string_view payload = ResourceBytes(Module, MAKEINTRESOURCEA(ResPayload), RT_RCDATA);
-    switch (CheckIntegrityRecord(record, payload)) {
-        case TIntegrity::Match: return;
-        case TIntegrity::Mismatch: throw cm::Exception(MsgPackageDamaged);
-        case TIntegrity::UnknownVersion:
-            throw cm::Exception(cm::Format("Setup package integrity record has an unknown version (%d).",
-                                           {static_cast<int>(static_cast<uint8_t>(record[0]))}));
-    }
+    if (!PayloadCheck) PayloadCheck = std::make_unique<TPayloadCheck>(Module);
+    PayloadCheck->Wait();
+    NoteBackgroundWork("integrity check", PayloadCheck->CheckMilliseconds());
 }
 
 void SetupCore::Extract() {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "bootstrap/PayloadCheck.h"
 #include "bootstrap/PayloadFormat.h"
 #include "bootstrap/WaitDialog.h"
 #include "cm/Objects/Handles.h"
@@ -21,7 +22,10 @@ constexpr int32_t FatalExitCode = 6;
 
 class SetupCore {
 public:
-    explicit SetupCore(HMODULE module) : Module(module) {}
+    // The payload check is the one the program started at its entry; without one, the
+    // sequence starts its own where it needs the result.
+    explicit SetupCore(HMODULE module, std::unique_ptr<TPayloadCheck> payloadCheck = nullptr)
+        : Module(module), PayloadCheck(std::move(payloadCheck)) {}
 
     // Runs the whole sequence on the calling thread and returns the process exit code (also
     // stored with SetProcessExitCode): the setup executable's, or 6 after a fatal error.
@@ -32,8 +36,9 @@ public:
     static int32_t ReportStartupFailure(HMODULE module, const std::string& message);
 
 private:
-    // Checks resource 1000 against the integrity record 1003, when there is one, before anything
-    // is written to disk; raises "Setup package is damaged: checksum mismatch." when they differ.
+    // Waits for the check of resource 1000 against the integrity record 1003, which must be done
+    // before anything is written to disk; raises "Setup package is damaged: checksum mismatch."
+    // when they differ.
     void VerifyPayload();
     void Extract();
     void DecodePayload();
@@ -47,6 +52,7 @@ private:
     void CleanUp() noexcept;
 
     HMODULE Module;
+    std::unique_ptr<TPayloadCheck> PayloadCheck;
     bool Console = false;
     std::unique_ptr<TWaitDialog> WaitDialog;  // GUI build only, while extracting
     SetupMetadata Metadata;

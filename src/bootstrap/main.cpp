@@ -10,9 +10,12 @@ int main() {
     bootstrap::MarkPhase("entry");
     int32_t exitCode;
     try {
+        // Started first: the check of a large payload is the longest work before the first
+        // write, and overlaps the start-up this way.
+        auto payloadCheck = std::make_unique<bootstrap::TPayloadCheck>(GetModuleHandleA(nullptr));
         cm::TModuleRunner modules(bootstrap::ProgramModules(),
                                   [](const cm::TModuleEntry& module) noexcept { bootstrap::MarkPhase(module.Name); });
-        bootstrap::SetupCore core(GetModuleHandleA(nullptr));
+        bootstrap::SetupCore core(GetModuleHandleA(nullptr), std::move(payloadCheck));
         exitCode = core.Run();
     } catch (const std::exception& e) {
         // Start-up failed before the main sequence could report anything itself.
