@@ -2,7 +2,7 @@
 # The bootstrap's whole run against the decoder alone on the same payload, side by side in one
 # run under one wineserver. Builds (once, cached in build/bench) a product of ~200 files of mixed
 # text and binary, ~80 MB, with a setup that exits at once, and packs it with corvane-pack (the
-# decoder's input is the same package coded by the lzma tool: the same bytes as the payload).
+# decoder's input is the bootstrap's payload, cut out of it: the same bytes).
 # With logging on for one more run, the bootstrap's integrity check's share of its whole run is
 # taken from its phase times. Measures the x86 build where this machine can execute 32-bit programs, else x64.
 # The same for a product of about 1 MB (the first files of the large one): small packages must
@@ -32,7 +32,11 @@ pack_product() {  # files dir, output prefix: <prefix>.exe, <prefix>.pak, <prefi
     echo "packing $1 (coding takes a minute or two)..." >&2
     wine "$pack" build --quiet --setup Setup.exe --files "$1" --caption "Corvane Bench" --date 46000.5 --arch "$arch" \
       --package-out "$2.pak" -o "$2.exe"
-    "$root/build/host/bin/lzma" e "$2.pak" "$2.lzma"
+    local json offset size
+    json="$("$root/build/host/bin/corvane-pack" inspect --json "$2.exe")"
+    offset=$(echo "$json" | sed -n 's/.*"name": "1000".*"size": \([0-9]*\), "offset": \([0-9]*\).*/\2/p')
+    size=$(echo "$json" | sed -n 's/.*"name": "1000".*"size": \([0-9]*\), "offset": \([0-9]*\).*/\1/p')
+    tail -c +$((offset + 1)) "$2.exe" | head -c "$size" > "$2.lzma"
   fi
 }
 # The small product: the first files of the large one, about 1 MB together.

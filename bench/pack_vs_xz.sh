@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packing a product with corvane-pack against xz coding the same package as LZMA-alone with the
 # same settings (8 MiB dictionary, lc 3, lp 0, pb 2, normal mode, binary-tree match finder with
-# 4-byte hashing, 32 fast bytes, one thread), side by side in one run. The packer measured is the
+# 4-byte hashing, 32 fast bytes; xz has no multithreaded coder for this format), side by side in
+# one run. The packer runs its coder's match finder on a second thread. The packer measured is the
 # runnable Windows build's (x86 where this machine can execute 32-bit programs, else x64; the
 # host's runs under the sanitizers), under one wineserver; its time includes reading the files,
 # writing the package and the bootstrap. The product is the one of bootstrap_vs_decoder.sh

@@ -121,15 +121,17 @@ cmp -s epoch1.exe epoch2.exe || fail "SOURCE_DATE_EPOCH did not fix the bytes"
 env -u SOURCE_DATE_EPOCH "$pack" build "${common[@]}" --date-from-epoch -o x.exe 2>err.txt
 [ $? = 1 ] && grep -q 'SOURCE_DATE_EPOCH is not set' err.txt && [ ! -e x.exe ] || fail "--date-from-epoch without SOURCE_DATE_EPOCH"
 
-# --- The payload is the lzma tool's coding of the package; the integrity record matches it ---
+# --- The payload codes the package with the lzma tool's settings and stream form (its header is
+# the tool's: properties and known size) and the tool decodes it; the integrity record matches ---
 "$pack" build "${common[@]}" --date 46000.5 --package-out Setup.pak -o coded.exe || fail "pack coded"
 "$host/bin/lzma" e Setup.pak Setup.lzma
 json="$("$pack" inspect --json coded.exe)"
 payload_offset=$(echo "$json" | sed -n 's/.*"name": "1000".*"size": \([0-9]*\), "offset": \([0-9]*\).*/\2/p')
 payload_size=$(echo "$json" | sed -n 's/.*"name": "1000".*"size": \([0-9]*\), "offset": \([0-9]*\).*/\1/p')
 tail -c +$((payload_offset + 1)) coded.exe | head -c "$payload_size" > payload.bin
-cmp -s payload.bin Setup.lzma || fail "the payload is not 'lzma e' of the package"
-echo "$json" | grep -q "\"sha256\": \"$(sha256sum Setup.lzma | cut -d' ' -f1)\"" || fail "the integrity record is not the payload's SHA-256"
+cmp -s <(head -c 13 payload.bin) <(head -c 13 Setup.lzma) || fail "the payload's header is not the one 'lzma e' writes for the package"
+"$host/bin/lzma" d payload.bin decoded.pak && cmp -s decoded.pak Setup.pak || fail "the lzma tool does not decode the payload to the package"
+echo "$json" | grep -q "\"sha256\": \"$(sha256sum payload.bin | cut -d' ' -f1)\"" || fail "the integrity record is not the payload's SHA-256"
 "$pack" verify coded.exe >/dev/null || fail "verify refused a good bootstrap"
 "$pack" build "${common[@]}" --stored --date 46000.5 -o stored.exe || fail "pack stored"
 "$pack" verify stored.exe >/dev/null || fail "verify refused a good stored bootstrap"

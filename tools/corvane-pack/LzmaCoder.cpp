@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "PackFiles.h"
+#include "cm/Objects/ScopeExit.h"
 
 extern "C" {
 #include "LzmaDec.h"
@@ -15,16 +16,27 @@ namespace pack {
 
 namespace {
 
-// The lzma tool's settings (src/codecs/lzma_main.c).
+// The lzma tool's settings (src/codecs/lzma_main.c: level 5 of its SDK release), named one by
+// one: a newer release's defaults for a level need not be the same.
 constexpr int EncoderLevel = 5;
 constexpr uint32_t EncoderDictSize = uint32_t{1} << 23;
 constexpr int EncoderLc = 3, EncoderLp = 0, EncoderPb = 2;
+constexpr int EncoderNormalMode = 1, EncoderFastBytes = 32, EncoderBinaryTree = 1, EncoderHashBytes = 4;
+constexpr uint32_t EncoderMatchCycles = 32;
+// The match finder on a thread of its own; the coded bytes do not depend on it.
+constexpr int EncoderThreads = 2;
 constexpr size_t HeaderSize = LZMA_PROPS_SIZE + 8;
 constexpr uint64_t UnknownSize = ~uint64_t{0};
 
-void* SzAlloc(void*, size_t size) { return size == 0 ? nullptr : std::malloc(size); }
-void SzFree(void*, void* address) { std::free(address); }
-ISzAlloc Allocator = {SzAlloc, SzFree};
+void* SzAlloc(ISzAllocPtr, size_t size) { return size == 0 ? nullptr : std::malloc(size); }
+void SzFree(ISzAllocPtr, void* address) { std::free(address); }
+const ISzAlloc Allocator = {SzAlloc, SzFree};
+
+// The SDK's interfaces hand back the interface member, which is each adapter's first.
+template <class T, class TInterface>
+T* Adapter(const TInterface* p) {
+    return const_cast<T*>(reinterpret_cast<const T*>(p));
+}
 
 struct TInput {
     ISeqInStream Vt;
@@ -44,8 +56,9 @@ struct TProgressAdapter {
     const TCoderProgress* Callback;
 };
 
-SRes InputRead(void* p, void* buffer, size_t* size) {
-    auto* in = static_cast<TInput*>(p);
+// Called on the match finder's thread while the coder runs (one call at a time).
+SRes InputRead(ISeqInStreamPtr p, void* buffer, size_t* size) {
+    auto* in = Adapter<TInput>(p);
     size_t wanted = *size;
     if (wanted > in->Left) wanted = static_cast<size_t>(in->Left);
     if (wanted > (size_t{1} << 30)) wanted = size_t{1} << 30;
@@ -62,14 +75,14 @@ SRes InputRead(void* p, void* buffer, size_t* size) {
     }
 }
 
-size_t OutputWrite(void* p, const void* buffer, size_t size) {
-    auto* out = static_cast<TOutput*>(p);
+size_t OutputWrite(ISeqOutStreamPtr p, const void* buffer, size_t size) {
+    auto* out = Adapter<TOutput>(p);
     out->Bytes->append(static_cast<const char*>(buffer), size);
     return size;
 }
 
-SRes ProgressReport(void* p, UInt64 inSize, UInt64) {
-    auto* progress = static_cast<TProgressAdapter*>(p);
+SRes ProgressReport(ICompressProgressPtr p, UInt64 inSize, UInt64) {
+    auto* progress = Adapter<TProgressAdapter>(p);
     if (*progress->Callback) (*progress->Callback)(inSize);
     return SZ_OK;
 }
@@ -91,9 +104,14 @@ std::string LzmaEncode(cm::TStream& input, uint64_t size, const TCoderProgress& 
     props.lc = EncoderLc;
     props.lp = EncoderLp;
     props.pb = EncoderPb;
+    props.algo = EncoderNormalMode;
+    props.fb = EncoderFastBytes;
+    props.btMode = EncoderBinaryTree;
+    props.numHashBytes = EncoderHashBytes;
+    props.mc = EncoderMatchCycles;
     props.writeEndMark = 0;
-    props.numThreads = 1;
-    std::unique_ptr<void, void (*)(void*)> encoder(LzmaEnc_Create(&Allocator), [](void* p) {
+    props.numThreads = EncoderThreads;
+    std::unique_ptr<CLzmaEnc, void (*)(CLzmaEnc*)> encoder(LzmaEnc_Create(&Allocator), [](CLzmaEnc* p) {
         if (p) LzmaEnc_Destroy(p, &Allocator, &Allocator);
     });
     if (!encoder) throw EPackError("out of memory for the LZMA encoder");
@@ -111,6 +129,7 @@ std::string LzmaEncode(cm::TStream& input, uint64_t size, const TCoderProgress& 
     const SRes result = LzmaEnc_Encode(encoder.get(), &sink.Vt, &in.Vt, &adapter.Vt, &Allocator, &Allocator);
     if (in.Failed) throw EPackError(in.Error);
     if (result == SZ_ERROR_MEM) throw EPackError("out of memory while compressing");
+    if (result == SZ_ERROR_THREAD) throw EPackError("the LZMA encoder could not start its match finder's thread");
     if (result != SZ_OK) throw EPackError("the LZMA encoder failed (result " + std::to_string(result) + ")");
     if (in.Left != 0) throw EPackError("the package ended early while compressing");
     return out;
@@ -135,6 +154,8 @@ std::string LzmaDecode(std::string_view stream, uint64_t limit) {
     LzmaDec_Construct(&decoder);
     if (LzmaDec_Allocate(&decoder, reinterpret_cast<const Byte*>(stream.data()), LZMA_PROPS_SIZE, &Allocator) != SZ_OK)
         throw EPackError("the payload is not a valid LZMA stream: bad properties");
+    // Freed also when a stream that decodes to too much ends the loop by an error.
+    cm::TScopeExit freeDecoder([&decoder]() noexcept { LzmaDec_Free(&decoder, &Allocator); });
     LzmaDec_Init(&decoder);
     const Byte* in = reinterpret_cast<const Byte*>(stream.data()) + HeaderSize;
     SizeT inLeft = stream.size() - HeaderSize;
@@ -159,7 +180,6 @@ std::string LzmaDecode(std::string_view stream, uint64_t limit) {
             throw EPackError("the payload is not a valid LZMA stream: it decodes to more than a package can hold");
         if (inSize == 0 && outSize == 0) break;
     }
-    LzmaDec_Free(&decoder, &Allocator);
     if (result != SZ_OK) throw EPackError("the payload is not a valid LZMA stream: damaged data");
     if (known && out.size() != stated)
         throw EPackError("the payload is not a valid LZMA stream: it ends after " + std::to_string(out.size()) + " of " +

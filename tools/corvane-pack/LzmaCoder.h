@@ -1,6 +1,10 @@
 // In-process LZMA-alone coding over the LZMA SDK, with the settings and the stream form of the
-// project's lzma tool ("lzma e": lc 3, lp 0, pb 2, level 5, 8 MiB dictionary reduced for smaller
-// inputs, the known size in the header and no end marker), so that the bytes are the tool's.
+// project's lzma tool ("lzma e": lc 3, lp 0, pb 2, level 5 (normal mode, binary-tree match finder
+// with 4-byte hashing, 32 fast bytes), 8 MiB dictionary reduced for smaller inputs, the known size
+// in the header and no end marker). The coder is a newer release of the SDK than the tool's, with
+// its match finder on a second thread: the header is the tool's, the coded bytes are that
+// release's (a little smaller than the tool's), and the tool decodes them. The same input gives
+// the same bytes on every platform and with any number of cores.
 #pragma once
 
 #include <cstdint>
