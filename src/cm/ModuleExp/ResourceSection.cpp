@@ -38,6 +38,12 @@ constexpr uint32_t OptCheckSum = 64;
 // Base relocation block: page address, block size (header of 8 bytes included).
 constexpr uint32_t RelocBlockHeaderSize = 8;
 
+// The resource section's data starts on a page boundary of the file when the image's sections
+// are page-aligned in memory: a loader can then map it from the file, where otherwise it must
+// copy it into memory as the image loads (Wine does, for all of a payload of tens of megabytes,
+// at every start).
+constexpr uint32_t ResourceRawAlignment = 0x1000;
+
 uint64_t AlignUp(uint64_t value, uint32_t alignment) {
     if (alignment <= 1) return value;
     return (value + alignment - 1) / alignment * alignment;
@@ -438,6 +444,9 @@ TPEImageWithResources RebuildResourceSection(const TModuleExplorer& explorer, co
                 rsrcRaw = std::max(rsrcRaw, AlignUp(uint64_t{PeRead32(s + SecRawPointer)} + PeRead32(s + SecRawSize), fileAlignment));
         }
     }
+    const uint64_t keptEnd = rsrcRaw;  // the headers and the kept sections' data end here
+    if (sectionAlignment >= ResourceRawAlignment)
+        rsrcRaw = AlignUp(rsrcRaw, std::max(fileAlignment, ResourceRawAlignment));
     // Every kept section's raw data lies before the new section's; the moved ones after it.
     for (uint32_t i = 0; i < insertAt; ++i) {
         const uint8_t* s = explorer.Section(i);
@@ -453,9 +462,10 @@ TPEImageWithResources RebuildResourceSection(const TModuleExplorer& explorer, co
     uint64_t relocRaw = rsrcRaw + rsrcRawSize;
     uint64_t imageEnd = AlignUp(rsrcRva + rsrcVirtualSize, sectionAlignment);
 
-    // The head: headers and the kept sections' data, with the fields fixed below.
-    std::string head(reinterpret_cast<const char*>(image), static_cast<size_t>(std::min<uint64_t>(rsrcRaw, imageSize)));
-    if (head.size() < rsrcRaw) head.resize(static_cast<size_t>(rsrcRaw), '\0');
+    // The head: headers and the kept sections' data, with the fields fixed below, then zeros up
+    // to the new section's data.
+    std::string head(reinterpret_cast<const char*>(image), static_cast<size_t>(std::min<uint64_t>(keptEnd, imageSize)));
+    head.resize(static_cast<size_t>(rsrcRaw), '\0');
     std::string moved;  // the relocation sections' headers, in order
     std::vector<std::string_view> movedData;
     for (uint32_t i = firstMoved; i < count; ++i) {

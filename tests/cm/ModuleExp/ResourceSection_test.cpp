@@ -118,7 +118,8 @@ TEST_P(Rebuild, AddsMovesAndReplaces) {
         EXPECT_EQ(0, std::memcmp(rsrc, ".rsrc", 6));
         const uint32_t rsrcRva = PeRead32(rsrc + 12), rsrcSize = PeRead32(rsrc + 8);
         EXPECT_EQ(0x3000u, rsrcRva);
-        EXPECT_EQ(0x600u, PeRead32(rsrc + 20));
+        EXPECT_EQ(0x1000u, PeRead32(rsrc + 20)) << "the data starts on a page of the file, to be mapped from it";
+        EXPECT_EQ(std::string(0x1000 - 0x600, '\0'), image.substr(0x600, 0x1000 - 0x600)) << "zeros before it";
         EXPECT_EQ(0u, PeRead32(rsrc + 16) % 0x200) << "raw size in file alignment";
         uint32_t dirSize = 0;
         EXPECT_NE(nullptr, rebuilt->DataDirectory(ImageDirectoryResource, 16, &dirSize));
@@ -229,7 +230,7 @@ TEST(ResourceSection, BadTreesAreRefused) {
     const Bytes stub = MakePEImage(true, false);
     auto source = Open(stub);
     const std::string good = RebuildResourceSection(*source, SampleTable(payload)).Bytes();
-    const size_t rsrc = 0x600;  // the new section's raw data
+    const size_t rsrc = 0x1000;  // the new section's raw data, on the first free page of the file
     struct Case {
         const char* name;
         std::function<void(std::string&)> change;
