@@ -47,17 +47,28 @@ std::string ReadShared(const std::string& path) {
     return text;
 }
 
-// What this process appends to its log from the moment of construction.
+// What this process appends to its log from the moment of construction. The log trims itself
+// when it grows beyond its limit (it keeps its newest part), which the test program's log, kept
+// from run to run, does now and then in the middle of a test: the text is then found after the
+// last bytes the log had at construction.
 class TLogTail {
 public:
-    TLogTail() : Start(ReadShared(LogFilePath()).size()) {}
+    TLogTail() {
+        const std::string all = ReadShared(LogFilePath());
+        Start = all.size();
+        Anchor = all.substr(all.size() - std::min(all.size(), AnchorSize));
+    }
     std::string Text() const {
         const std::string all = ReadShared(LogFilePath());
-        return all.size() >= Start ? all.substr(Start) : all;
+        if (all.size() >= Start && all.compare(Start - Anchor.size(), Anchor.size(), Anchor) == 0) return all.substr(Start);
+        const size_t at = Anchor.empty() ? std::string::npos : all.rfind(Anchor);
+        return at == std::string::npos ? all : all.substr(at + Anchor.size());
     }
 
 private:
-    size_t Start;
+    static constexpr size_t AnchorSize = 256;  // holds a title's time stamp: unique in the log
+    size_t Start = 0;
+    std::string Anchor;
 };
 
 // One report as written, checked against its whole layout.
