@@ -68,7 +68,7 @@ if [ ! -f "$SEVENZIP_DIR/C/LzFindMt.c" ]; then
   mkdir -p "$apt_dir/sources" "$apt_dir/lists/partial" "$apt_dir/download"
   suite="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
   uris="$( (grep -h '^URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null | sed 's/^URIs:[[:space:]]*//';
-            grep -h '^deb ' /etc/apt/sources.list 2>/dev/null | awk '{for (i = 2; i <= NF; i++) if ($i !~ /^\[/) {print $i; break}}'; true) \
+            grep -h '^deb ' /etc/apt/sources.list 2>/dev/null | sed -E 's/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?//' | awk '{print $1}'; true) \
           | tr ' ' '\n' | grep -v -- '-security' | sort -u | grep -v '^$' || true)"
   [ -n "$uris" ] || { echo "install-deps: no Debian archive found in the apt sources" >&2; exit 1; }
   for uri in $uris; do
