@@ -12,23 +12,29 @@ namespace bootstrap {
 
 namespace {
 
-struct TPhase {
+struct TNamedTime {
     const char* Name;
-    int64_t Counter;
+    double Value;
+};
+// A fixed number of entries, filled without allocation; an entry beyond it is not recorded.
+template <int Capacity>
+struct TTimeList {
+    TNamedTime Items[Capacity] = {};
+    int Count = 0;
+    void Add(const char* name, double value) noexcept {
+        if (Count < Capacity) Items[Count++] = {name, value};
+    }
 };
 // Room for the entry, every start-up module (the packet units alone are some twenty) and every
-// step, with a wide margin: a phase beyond it is not recorded.
-constexpr int MaxPhases = 128;
-TPhase Phases[MaxPhases] = {};
-int PhaseCount = 0;
+// step, with a wide margin. Value: the performance counter at the phase's end.
+TTimeList<128> Phases;
+// Value: milliseconds.
+TTimeList<4> BackgroundWork;
 
-struct TBackgroundWork {
-    const char* Name;
-    double Milliseconds;
-};
-constexpr int MaxBackgroundWork = 4;
-TBackgroundWork BackgroundWork[MaxBackgroundWork] = {};
-int BackgroundWorkCount = 0;
+// Appends " <name> <ms>," to an entry.
+void AppendTime(std::string& text, const char* name, double milliseconds) {
+    text += " " + std::string(name) + " " + std::to_string(static_cast<int64_t>(milliseconds + 0.5)) + ",";
+}
 
 int64_t FileTimeTicks(const FILETIME& t) {
     return (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
@@ -39,15 +45,15 @@ int64_t FileTimeTicks(const FILETIME& t) {
 void MarkPhase(const char* name) noexcept {
     LARGE_INTEGER now{};
     ::QueryPerformanceCounter(&now);
-    if (PhaseCount < MaxPhases) Phases[PhaseCount++] = {name, now.QuadPart};
+    Phases.Add(name, static_cast<double>(now.QuadPart));
 }
 
 void NoteBackgroundWork(const char* name, double milliseconds) noexcept {
-    if (BackgroundWorkCount < MaxBackgroundWork) BackgroundWork[BackgroundWorkCount++] = {name, milliseconds};
+    BackgroundWork.Add(name, milliseconds);
 }
 
 void LogPhases() noexcept {
-    if (!cm::LogEnabled() || PhaseCount == 0) return;
+    if (!cm::LogEnabled() || Phases.Count == 0) return;
     try {
         LARGE_INTEGER frequency{};
         ::QueryPerformanceFrequency(&frequency);
@@ -61,18 +67,17 @@ void LogPhases() noexcept {
         const double toMs = 1000.0 / static_cast<double>(frequency.QuadPart);
         double previous = static_cast<double>(now.QuadPart) * toMs - sinceCreation;
         std::string text = "Setup phases (ms):";
-        for (int i = 0; i < PhaseCount; ++i) {
-            const double at = static_cast<double>(Phases[i].Counter) * toMs;
-            text += " " + std::string(Phases[i].Name) + " " + std::to_string(static_cast<int64_t>(at - previous + 0.5)) + ",";
+        for (int i = 0; i < Phases.Count; ++i) {
+            const double at = Phases.Items[i].Value * toMs;
+            AppendTime(text, Phases.Items[i].Name, at - previous);
             previous = at;
         }
         text.pop_back();
         cm::LogWrite(text);
-        if (BackgroundWorkCount > 0) {
+        if (BackgroundWork.Count > 0) {
             text = "Setup background work (ms):";
-            for (int i = 0; i < BackgroundWorkCount; ++i)
-                text += " " + std::string(BackgroundWork[i].Name) + " " +
-                        std::to_string(static_cast<int64_t>(BackgroundWork[i].Milliseconds + 0.5)) + ",";
+            for (int i = 0; i < BackgroundWork.Count; ++i)
+                AppendTime(text, BackgroundWork.Items[i].Name, BackgroundWork.Items[i].Value);
             text.pop_back();
             cm::LogWrite(text);
         }

@@ -360,6 +360,8 @@ TEST_F(BootstrapE2E, LogStartsWithTheProgramAndClosesBeforeTheSetup) {
     EXPECT_NE(std::string::npos, text.find("Setup phases (ms): entry ")) << text;
     EXPECT_NE(std::string::npos, text.find(", AppRemoteControl ")) << text;
     EXPECT_NE(std::string::npos, text.find(", package read ")) << text;
+    // The integrity check runs on its own thread; its own time is logged beside the phases.
+    EXPECT_NE(std::string::npos, text.find("Setup background work (ms): integrity check ")) << text;
     EXPECT_NE(std::string::npos, text.find("Setup peak memory (bytes): working set ")) << text;
     EXPECT_EQ(std::string::npos, text.find("Stopped")) << text;
 }
