@@ -42,8 +42,8 @@ TPayloadCheck::TPayloadCheck(HMODULE module) noexcept : Module(module) {
 }
 
 TPayloadCheck::~TPayloadCheck() {
-    // The thread object's own end waits for the body, which reads nothing of this object after
-    // it returns.
+    // Joined before the other members go: the body writes the result members. (The thread
+    // object's end waits for a running body.)
     Thread.reset();
 }
 
