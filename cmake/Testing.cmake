@@ -50,6 +50,17 @@ function(corvane_script_test name)
   endif()
 endfunction()
 
+# corvane_golden_dir(<target> <dir>): the test program finds the golden files of <dir> through
+# CORVANE_GOLDEN_DIR, as its build sees the path (a Windows build runs under Wine, where Z: is the
+# Unix root).
+function(corvane_golden_dir target dir)
+  cmake_path(SET golden NORMALIZE "${dir}")
+  if(CORVANE_WIN32)
+    set(golden "Z:${golden}")
+  endif()
+  target_compile_definitions(${target} PRIVATE CORVANE_GOLDEN_DIR="${golden}")
+endfunction()
+
 # corvane_copy_codecs(<target>): the codec libraries beside the test programs, as the program
 # carries them beside itself (win32 only).
 function(corvane_copy_codecs target)

@@ -16,6 +16,7 @@
 #include "cm/StreamUtils/PointerStream.h"
 #include "cm/StreamUtils/StreamUtils.h"
 #include "support/MessageOf.h"
+#include "support/PacketBytes.h"
 #include "support/ProductPackets.h"
 #include "support/VectorStream.h"
 
@@ -28,17 +29,6 @@ class CatalogueTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { RegisterProductPackets(); }
 };
-
-Bytes Save(TPacket& packet, TPacketWriteContext* context = nullptr, uint32_t flags = 0) {
-    VectorStream stream;
-    packet.SaveToStream(stream, context, flags);
-    return stream.Bytes;
-}
-
-std::unique_ptr<TPacket> Load(const Bytes& bytes, TPacketReadContext* context = nullptr, uint32_t flags = 0) {
-    TPointerStream memory(static_cast<const void*>(bytes.data()), static_cast<int32_t>(bytes.size()));
-    return TPacket::CreateFromStream(memory, context, flags);
-}
 
 Bytes GuidBytes(const TGuid& guid) {
     Bytes bytes(16);
@@ -159,9 +149,9 @@ TEST_F(CatalogueTest, TestNetworkPacketLayoutWithAndWithoutConnectionInfo) {
     EXPECT_EQ(GuidBytes(TTestNetworkPacket::Class.Guid), guid);
 
     // Without the member: presence byte 0; it reads back absent and equals only packets without.
-    const Bytes without = Save(packet);
+    const Bytes without = SavePacket(packet);
     EXPECT_EQ(without, Join({Header(TTestNetworkPacket::Class, 23), scalars, {0x00}}));
-    auto back = Load(without);
+    auto back = LoadPacket(without);
     auto& read = static_cast<TTestNetworkPacket&>(*back);
     EXPECT_FALSE(read.ConnectionInfo.Assigned());
     EXPECT_TRUE(read.Equals(packet));
@@ -177,7 +167,7 @@ TEST_F(CatalogueTest, TestNetworkPacketLayoutWithAndWithoutConnectionInfo) {
     const Bytes infoBody{0x00, 0xE1, 0xF5, 0x05, 0, 0, 0, 0, 0x7F, 0, 0, 1, 0x08, 'e', 't', 'h', '0',
                          0x00, 0x0A, '0', '0', '-', '1', '1'};
     const Bytes nested = Join({Header(TNetworkConnectionInfoPacket::Class, 24), infoBody});
-    EXPECT_EQ(Save(packet), Join({Header(TTestNetworkPacket::Class, 23 + 56), scalars, {0x01}, nested}));
+    EXPECT_EQ(SavePacket(packet), Join({Header(TTestNetworkPacket::Class, 23 + 56), scalars, {0x01}, nested}));
     EXPECT_FALSE(read.Equals(packet));
     EXPECT_FALSE(packet.Equals(read));
     std::vector<int32_t> differing;
@@ -201,7 +191,7 @@ TEST_F(CatalogueTest, TestNetworkPacketLayoutWithAndWithoutConnectionInfo) {
     packet.Clear();
     ASSERT_TRUE(packet.ConnectionInfo.Assigned());
     EXPECT_TRUE(packet.ConnectionInfo.Value().Equals(TNetworkConnectionInfoPacket()));
-    EXPECT_EQ(Save(packet).at(32 + 22), 0x01);
+    EXPECT_EQ(SavePacket(packet).at(32 + 22), 0x01);
 }
 
 TEST_F(CatalogueTest, GraphDefPacketLayoutAndANewerWritersFields) {
@@ -215,13 +205,13 @@ TEST_F(CatalogueTest, GraphDefPacketLayoutAndANewerWritersFields) {
     const Bytes body{0x06, 'C', 'P', 'U', 0x00, 0x02, '%', 10, 0, 0, 0, 100, 0, 0, 0, 0x01, 0x05, 0x01, 0x02};
     const Bytes guid{0x3F, 0xCC, 0x18, 0x78, 0xD2, 0x04, 0xA8, 0x4D, 0xA0, 0x0D, 0x4B, 0xD7, 0x91, 0x6A, 0xD4, 0x14};
     EXPECT_EQ(GuidBytes(TGraphDefPacket::Class.Guid), guid);
-    EXPECT_EQ(Save(graph), Join({Header(TGraphDefPacket::Class, 19), body}));
+    EXPECT_EQ(SavePacket(graph), Join({Header(TGraphDefPacket::Class, 19), body}));
 
     // A newer writer's two further fields are skipped through the total size; the packet after
     // it is read next.
     Bytes newer = Join({Header(TGraphDefPacket::Class, 19 + 6), body, {7, 0, 0, 0, 0x02, 'x'}});
     newer[8] = 9;  // its field count
-    const Bytes following = Save(graph);
+    const Bytes following = SavePacket(graph);
     const Bytes stream = Join({newer, following});
     TPointerStream memory(static_cast<const void*>(stream.data()), static_cast<int32_t>(stream.size()));
     EXPECT_TRUE(TPacket::CreateFromStream(memory)->Equals(graph));
@@ -231,11 +221,11 @@ TEST_F(CatalogueTest, GraphDefPacketLayoutAndANewerWritersFields) {
 
 TEST_F(CatalogueTest, ExceptionLogsReplyLayout) {
     TReadExceptionLogsReplyPacket reply;
-    const Bytes empty = Save(reply);
+    const Bytes empty = SavePacket(reply);
     EXPECT_EQ(empty, Join({Header(TReadExceptionLogsReplyPacket::Class, 4), {0, 0, 0, 0}}));
     EXPECT_EQ(GuidBytes(TReadExceptionLogsReplyPacket::Class.Guid),
               (Bytes{0xE2, 0x4A, 0x05, 0x34, 0xE8, 0x2E, 0x91, 0x4D, 0xBD, 0xB9, 0xBB, 0x8B, 0x53, 0xC4, 0x6F, 0x1D}));
-    EXPECT_TRUE(static_cast<TReadExceptionLogsReplyPacket&>(*Load(empty)).Files.IsEmpty());
+    EXPECT_TRUE(static_cast<TReadExceptionLogsReplyPacket&>(*LoadPacket(empty)).Files.IsEmpty());
 
     auto log = std::make_unique<TExceptionLogPacket>();
     log->Filename = "a.log";
@@ -244,9 +234,9 @@ TEST_F(CatalogueTest, ExceptionLogsReplyLayout) {
     const Bytes logBody{0x0A, 'a', '.', 'l', 'o', 'g', 3, 0, 0, 0, 'x', 'y', 'z'};
     EXPECT_EQ(GuidBytes(TExceptionLogPacket::Class.Guid),
               (Bytes{0x84, 0xAA, 0x5D, 0xED, 0x72, 0xE0, 0xAD, 0x46, 0xAC, 0xAE, 0x6D, 0xAA, 0xE4, 0x50, 0x27, 0x55}));
-    EXPECT_EQ(Save(reply), Join({Header(TReadExceptionLogsReplyPacket::Class, 4 + 45), {1, 0, 0, 0},
+    EXPECT_EQ(SavePacket(reply), Join({Header(TReadExceptionLogsReplyPacket::Class, 4 + 45), {1, 0, 0, 0},
                                  Header(TExceptionLogPacket::Class, 13), logBody}));
-    auto back = Load(Save(reply));
+    auto back = LoadPacket(SavePacket(reply));
     EXPECT_EQ(static_cast<TReadExceptionLogsReplyPacket&>(*back).Files.Items(0)->Filename, "a.log");
 }
 
@@ -262,7 +252,7 @@ TEST_F(CatalogueTest, ForwardedPacketIsOfAnyClass) {
     for (bool compact : {false, true}) {
         TPacketWriteContext writeContext;
         TPacketReadContext readContext;
-        auto back = Load(Save(forward, compact ? &writeContext : nullptr), compact ? &readContext : nullptr);
+        auto back = LoadPacket(SavePacket(forward, compact ? &writeContext : nullptr), compact ? &readContext : nullptr);
         auto& read = static_cast<TForwardToAgentPacket&>(*back);
         ASSERT_EQ(&read.Packet->ClassType(), &TGraphDefPacket::Class);
         EXPECT_EQ(static_cast<TGraphDefPacket&>(*read.Packet).Color, 9);
@@ -270,7 +260,7 @@ TEST_F(CatalogueTest, ForwardedPacketIsOfAnyClass) {
     }
     TForwardToAgentPacket empty;
     empty.Packet.Owned().reset();
-    auto back = Load(Save(empty));
+    auto back = LoadPacket(SavePacket(empty));
     EXPECT_EQ(&static_cast<TForwardToAgentPacket&>(*back).Packet->ClassType(), &TPacket::Class);
     EXPECT_TRUE(back->Equals(empty));
 }
@@ -410,7 +400,7 @@ TEST_F(CatalogueTest, EveryClassKeepsTheContract) {
             SCOPED_TRACE(form.name);
             TPacketWriteContext writeContext;
             TPacketReadContext readContext;
-            auto back = Load(Save(*source, form.context ? &writeContext : nullptr, form.saveFlags),
+            auto back = LoadPacket(SavePacket(*source, form.context ? &writeContext : nullptr, form.saveFlags),
                              form.context ? &readContext : nullptr, form.loadFlags);
             ASSERT_EQ(&back->ClassType(), cls);
             EXPECT_TRUE(back->Equals(*source));
@@ -430,7 +420,7 @@ TEST_F(CatalogueTest, EveryClassKeepsTheContract) {
 
         // Clear brings back the defaults (an optional member stays, cleared).
         source->Clear();
-        EXPECT_TRUE(Load(Save(*source))->Equals(*source));
+        EXPECT_TRUE(LoadPacket(SavePacket(*source))->Equals(*source));
     }
 }
 
@@ -441,13 +431,13 @@ TEST_F(CatalogueTest, EveryTruncationIsRefused) {
         auto source = Filled(*cls, 0, 0);
         for (bool compact : {false, true}) {
             TPacketWriteContext writeContext;
-            const Bytes bytes = Save(*source, compact ? &writeContext : nullptr);
+            const Bytes bytes = SavePacket(*source, compact ? &writeContext : nullptr);
             for (size_t size = 0; size < bytes.size(); ++size) {
                 const Bytes cut(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(size));
                 TPacketReadContext readContext;
                 bool refused = false;
                 try {
-                    Load(cut, compact ? &readContext : nullptr);
+                    LoadPacket(cut, compact ? &readContext : nullptr);
                 } catch (const Exception&) {
                     refused = true;
                 }

@@ -14,6 +14,7 @@
 #include "catalogue/ProductInformation.h"
 #include "catalogue/SetupPackets.h"
 #include "support/MessageOf.h"
+#include "support/PacketBytes.h"
 #include "support/VectorStream.h"
 
 namespace cm::test {
@@ -25,12 +26,6 @@ class PacketsTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { RegisterTestPackets(); }
 };
-
-Bytes Save(TPacket& packet, TPacketWriteContext* context = nullptr, uint32_t flags = 0) {
-    VectorStream stream;
-    packet.SaveToStream(stream, context, flags);
-    return stream.Bytes;
-}
 
 void PutInt32(Bytes& bytes, size_t offset, int32_t value) {
     std::memcpy(bytes.data() + offset, &value, 4);
@@ -83,7 +78,7 @@ TEST_F(PacketsTest, FreshSetupEventPacketIsThe37BytesOfTheFormat) {
     const Bytes expected = {0x02, 0, 0, 0, 0x25, 0, 0, 0, 0x04, 0, 0, 0, 0, 0, 0, 0,
                             0x7C, 0x9F, 0x8A, 0x18, 0xBC, 0x4A, 0x00, 0x4E, 0x8D, 0x05, 0x11, 0x15, 0x06, 0xA4, 0x3D, 0x23,
                             0x01, 0x00, 0x00, 0x00, 0x00};
-    EXPECT_EQ(Save(packet), expected);
+    EXPECT_EQ(SavePacket(packet), expected);
 }
 
 TEST_F(PacketsTest, CompactFormWritesTheClassRecordOnceThenTheContextId) {
@@ -122,7 +117,7 @@ TEST_F(PacketsTest, CompactFormWritesTheClassRecordOnceThenTheContextId) {
 
 TEST_F(PacketsTest, FreshSetupPacketIs91Bytes) {
     TSetupPacket packet;
-    const Bytes bytes = Save(packet);
+    const Bytes bytes = SavePacket(packet);
     ASSERT_EQ(bytes.size(), 91u);
     int32_t totalSize, fieldCount;
     std::memcpy(&totalSize, &bytes[4], 4);
@@ -305,7 +300,7 @@ TEST_F(PacketsTest, EveryFieldRoundTripsInEveryForm) {
         SCOPED_TRACE(form.name);
         TPacketWriteContext writeContext;
         TPacketReadContext readContext;
-        const Bytes bytes = Save(*source, form.context ? &writeContext : nullptr, form.saveFlags);
+        const Bytes bytes = SavePacket(*source, form.context ? &writeContext : nullptr, form.saveFlags);
 
         // Through a plain stream, through a memory stream, and into an existing instance.
         VectorStream plain(bytes);
@@ -335,7 +330,7 @@ TEST_F(PacketsTest, HandleFieldsTravelAsFourBytesSignExtended) {
     const int32_t index = TAllFieldsPacket::Class.FieldIndexByName("Handle");
     TAllFieldsPacket p;
     p.Handle = -2;
-    Bytes bytes = Save(p);
+    Bytes bytes = SavePacket(p);
     const Bytes tail(bytes.end() - 5, bytes.end());
     EXPECT_EQ(tail, (Bytes{0x04, 0xFE, 0xFF, 0xFF, 0xFF}));
     VectorStream stream(bytes);
@@ -447,7 +442,7 @@ TEST_F(PacketsTest, LargeBodiesCostFewStreamReads) {
     for (int32_t bodySize : {65536, 65537, 1000000}) {
         TTinyPacket packet;
         packet.S.assign(static_cast<size_t>(bodySize - 4 - 4), 's');  // A, compact length, text
-        VectorStream stream(Save(packet));
+        VectorStream stream(SavePacket(packet));
         ASSERT_EQ(stream.Bytes.size(), static_cast<size_t>(32 + bodySize));
         stream.Bytes.push_back(0xEE);
         TTinyPacket loaded;
@@ -466,7 +461,7 @@ TEST_F(PacketsTest, OlderAndNewerFieldCounts) {
     v7.F0 = 1, v7.F1 = 2, v7.F2 = 3, v7.F3 = 4, v7.F4 = 5, v7.F5 = 6, v7.F6 = 7;
 
     // An older writer: fields 3 and 4 keep their values; the stream ends after the stored packet.
-    VectorStream older(Save(v3));
+    VectorStream older(SavePacket(v3));
     older.Bytes.push_back(0xEE);
     TV5Packet target;
     target.F3 = 40, target.F4 = 50;
@@ -476,7 +471,7 @@ TEST_F(PacketsTest, OlderAndNewerFieldCounts) {
     EXPECT_EQ(older.Pos, 32 + 12);
 
     // A newer writer in the full form: its trailing fields are skipped through TotalSize.
-    VectorStream newer(Save(v7));
+    VectorStream newer(SavePacket(v7));
     newer.Bytes.push_back(0xEE);
     TV5Packet fromNewer;
     fromNewer.LoadFromStream(newer);
@@ -544,7 +539,7 @@ TEST_F(PacketsTest, ClassNumbersFollowRegistrationOrder) {
 
 TEST_F(PacketsTest, UnregisteredClassesAreRefused) {
     TSetupPacket setup;
-    Bytes bytes = Save(setup);
+    Bytes bytes = SavePacket(setup);
     bytes[16] = 0x02;  // the identifier's first byte
     VectorStream stream(bytes);
     EXPECT_EQ(MessageOf([&] { TPacket::CreateFromStream(stream); }),
@@ -665,14 +660,14 @@ TEST_F(PacketsTest, CompareFieldsReportsEveryDifferingField) {
 Bytes TinyBytes(const std::string& text = "hello") {
     TTinyPacket packet;
     packet.S = text;
-    return Save(packet);
+    return SavePacket(packet);
 }
 
 Bytes HolderBytes(int tinies) {
     THolderPacket holder;
     for (int i = 0; i < tinies; ++i)
         holder.Items.Add(std::make_unique<TTinyPacket>());
-    return Save(holder);
+    return SavePacket(holder);
 }
 
 TEST_F(PacketsTest, LyingDataIsRefusedWithAClearMessage) {
@@ -716,12 +711,12 @@ TEST_F(PacketsTest, LyingDataIsRefusedWithAClearMessage) {
 TEST_F(PacketsTest, BlobLengthAndContextIdAreChecked) {
     TAllFieldsPacket packet;
     TPacketWriteContext context;
-    Bytes bytes = Save(packet, &context);
+    Bytes bytes = SavePacket(packet, &context);
     // The blob's compact length sits after the 20-byte class reference and the fields before it.
     TVirtualStream probe;
     TPacketWriteContext probeContext;
     packet.Data.WriteBuffer("abc", 3);
-    const Bytes withBlob = Save(packet, &probeContext);
+    const Bytes withBlob = SavePacket(packet, &probeContext);
     ASSERT_EQ(withBlob.size(), bytes.size() + 3);
     size_t blobAt = 0;
     while (blobAt < bytes.size() && !(withBlob[blobAt] == 6 && withBlob[blobAt + 1] == 'a'))
@@ -747,7 +742,7 @@ TEST_F(PacketsTest, DeepNestingIsRefused) {
         level->Items.Add(std::move(next));
         level = raw;
     }
-    const Bytes bytes = Save(*root);
+    const Bytes bytes = SavePacket(*root);
     VectorStream stream(bytes);
     EXPECT_EQ(MessageOf([&] { TPacket::CreateFromStream(stream); }), "Cannot load packet. Nesting deeper than 64 levels");
 }
@@ -797,7 +792,7 @@ TEST_F(PacketsTest, EveryTruncationIsRefused) {
     auto source = FilledPacket();
     for (bool compact : {false, true}) {
         TPacketWriteContext writeContext;
-        const Bytes bytes = Save(*source, compact ? &writeContext : nullptr);
+        const Bytes bytes = SavePacket(*source, compact ? &writeContext : nullptr);
         for (size_t length = 0; length < bytes.size(); ++length) {
             const Bytes cut(bytes.begin(), bytes.begin() + static_cast<long>(length));
             TPacketReadContext c1, c2;
