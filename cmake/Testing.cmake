@@ -19,6 +19,37 @@ else()
   set(CORVANE_GTEST GTest::gtest GTest::gtest_main)
 endif()
 
+# corvane_test_timeout(<name> <seconds>): the test's time-out. A run with
+# CORVANE_TEST_TIMEOUT_SCALE=N in the environment (an emulated machine, where everything is several
+# times slower) multiplies every time-out by N when CTest reads the tests; see
+# corvane_test_timeout_scaling.
+function(corvane_test_timeout name seconds)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${seconds})
+  set_property(GLOBAL APPEND PROPERTY CORVANE_TEST_TIMEOUTS "${name}=${seconds}")
+endfunction()
+
+# corvane_test_timeout_scaling(): called once, after every test is added. CTest reads the build
+# tree's test files depth first, in the order of the directories: the scaling file, included by a
+# directory added last, finds every test already there.
+function(corvane_test_timeout_scaling)
+  get_property(entries GLOBAL PROPERTY CORVANE_TEST_TIMEOUTS)
+  set(text [=[
+# Made by cmake/Testing.cmake: every test's time-out times CORVANE_TEST_TIMEOUT_SCALE, when set.
+if(NOT "$ENV{CORVANE_TEST_TIMEOUT_SCALE}" MATCHES "^[1-9][0-9]*$")
+  return()
+endif()
+]=])
+  foreach(entry IN LISTS entries)
+    string(REPLACE "=" ";" pair "${entry}")
+    list(GET pair 0 name)
+    list(GET pair 1 seconds)
+    string(APPEND text "math(EXPR t \"${seconds} * \$ENV{CORVANE_TEST_TIMEOUT_SCALE}\")\n"
+                       "set_tests_properties([=[${name}]=] PROPERTIES TIMEOUT \${t})\n")
+  endforeach()
+  file(WRITE ${CMAKE_BINARY_DIR}/test-timeouts/scale.cmake "${text}")
+  add_subdirectory(${CMAKE_SOURCE_DIR}/cmake/test-timeouts ${CMAKE_BINARY_DIR}/test-timeouts)
+endfunction()
+
 # corvane_gtest(<name> SOURCES ... LIBS ... [TIMEOUT s])
 # One executable, one CTest entry (no per-case discovery: that would run Wine at build time).
 function(corvane_gtest name)
@@ -31,7 +62,7 @@ function(corvane_gtest name)
     set(T_TIMEOUT 300)
   endif()
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  corvane_test_timeout(${name} ${T_TIMEOUT})
   if(CORVANE_WIN32)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${CORVANE_WINE_ENV}")
   endif()
@@ -44,7 +75,7 @@ function(corvane_script_test name)
     set(T_TIMEOUT 300)
   endif()
   add_test(NAME ${name} COMMAND ${T_COMMAND})
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  corvane_test_timeout(${name} ${T_TIMEOUT})
   if(CORVANE_WIN32)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${CORVANE_WINE_ENV}")
   endif()

@@ -34,7 +34,10 @@ corvane_make_prefix() {
   (
     flock 9
     if [ ! -f "$WINEPREFIX/.corvane-ready-2" ]; then
-      wineboot -i </dev/null >/dev/null 2>&1 || exit 1
+      # wineboot can report failure on a loaded (or emulated) machine with the prefix made all
+      # the same: the prefix's own files decide.
+      wineboot -i </dev/null >/dev/null 2>&1 ||
+        { [ -f "$WINEPREFIX/system.reg" ] && [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ]; } || exit 1
       # No crash dialog (a crash under a display would wait on it forever), no window manager frames.
       wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
       wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1

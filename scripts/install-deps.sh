@@ -38,6 +38,7 @@ echo "install-deps: all packages present"
 #   lzo - its bundled minilzo sources make MiniLZO.dll (src/codecs/minilzo). Scripts are ignored:
 #         the package's own install step builds a Node binding we do not use.
 REPO_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$REPO_DIR/scripts/platform.sh"
 DEPS_DIR="$REPO_DIR/build/deps"
 LZO_NPM_VERSION=0.4.11
 if ! command -v npm >/dev/null 2>&1; then
@@ -67,9 +68,7 @@ if [ ! -f "$SEVENZIP_DIR/C/LzFindMt.c" ]; then
   trap 'rm -rf "$apt_dir"' EXIT
   mkdir -p "$apt_dir/sources" "$apt_dir/lists/partial" "$apt_dir/download"
   suite="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
-  uris="$( (grep -h '^URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null | sed 's/^URIs:[[:space:]]*//';
-            grep -h '^deb ' /etc/apt/sources.list 2>/dev/null | sed -E 's/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?//' | awk '{print $1}'; true) \
-          | tr ' ' '\n' | grep -v -- '-security' | sort -u | grep -v '^$' || true)"
+  uris="$(corvane_debian_uris "$suite")"
   [ -n "$uris" ] || { echo "install-deps: no Debian archive found in the apt sources" >&2; exit 1; }
   for uri in $uris; do
     printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n' \

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the three builds and runs every test suite:
 #   host  - the portable code's tests under AddressSanitizer/UBSan;
-#   win32 - the shipped x86 build's tests under Wine, where this machine can execute 32-bit
-#           programs (checked by running one; CORVANE_NO_WIN32=1 forces the skip);
+#   win32 - the shipped x86 build's tests under Wine: here where this machine can execute 32-bit
+#           programs (checked by running one), else inside an emulated machine that can
+#           (scripts/win32-vm.sh); CORVANE_WIN32_EMULATED=1 takes the emulated machine anywhere,
+#           CORVANE_NO_WIN32=1 skips them (for quick local runs);
 #   win64 - the x64 build's tests under 64-bit Wine, always.
 # Every Wine suite runs under one X display of its own (Xvfb). Fails when any suite that ran
 # failed; the win32 build is built (and must build) even where its suite cannot run.
@@ -11,6 +13,15 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/platform.sh"
 
 "$root/scripts/install-deps.sh"
+
+# Where this kernel cannot execute 32-bit programs at all, the emulated machine's image (made once,
+# mostly downloads and unpacking) is made while the builds compile.
+image_job=""
+if ! corvane_no_win32 && { corvane_win32_emulated || ! corvane_kernel_runs_32bit; }; then
+  mkdir -p "$root/build/test-logs"
+  "$root/scripts/win32-vm.sh" image > "$root/build/test-logs/x86vm-image.log" 2>&1 &
+  image_job=$!
+fi
 "$root/scripts/build.sh"
 
 logs="$root/build/test-logs"
@@ -18,13 +29,13 @@ mkdir -p "$logs"
 ran=() failed=() passed_total=0 failed_total=0
 
 # suite name, command...: runs the suite with its output kept, counts its tests from CTest's
-# closing line.
+# closing line. $suite_label, when set, names the suite in the summary.
 run_suite() {
   local name="$1"; shift
   echo "== $name tests"
   local status=0
   "$@" 2>&1 | tee "$logs/$name.log" || status=$?
-  ran+=("$name")
+  ran+=("${suite_label:-$name}")
   [ "$status" -eq 0 ] || failed+=("$name")
   local line
   line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$logs/$name.log" | tail -n 1 || true)
@@ -64,11 +75,17 @@ fi
 
 run_suite host bash -c "cd '$root/build/host' && ctest --output-on-failure -j '$(nproc)'"
 
-if corvane_can_run_win32; then
+if corvane_no_win32; then
+  echo "win32 tests skipped: CORVANE_NO_WIN32 is set"
+  skipped=win32
+elif ! corvane_win32_emulated && corvane_can_run_win32; then
   run_suite win32 wine_suite "$root/build/win32"
 else
-  echo "win32 tests skipped: this machine cannot execute 32-bit programs"
-  skipped=win32
+  corvane_win32_emulated || echo "this machine cannot execute 32-bit programs: the win32 suite runs in an emulated machine"
+  if [ -n "$image_job" ] && ! wait "$image_job"; then
+    cat "$root/build/test-logs/x86vm-image.log"
+  fi
+  suite_label="win32(emulated)" run_suite win32 "$root/scripts/win32-vm.sh" suite
 fi
 
 run_suite win64 wine_suite "$root/build/win64"

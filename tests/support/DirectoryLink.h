@@ -81,8 +81,10 @@ inline bool MakeJunction(const std::string& link, const std::string& target) {
 }
 
 // Wine's routines, present only under Wine: a host program run with its arguments, and the host
-// path of a Windows path (the caller frees it from the process heap).
-using WineSpawn = LONG(__cdecl*)(char* const argv[], int wait);
+// path of a Windows path (the caller frees it from the process heap). Their calling conventions
+// differ: the spawn routine is a system routine (stdcall: on x86 it removes its arguments from
+// the stack itself), the file-name routine a C one. On x64 both are the one convention there is.
+using WineSpawn = LONG(WINAPI*)(char* const argv[], int wait);
 using WineUnixName = char*(__cdecl*)(const wchar_t* path);
 
 // Runs a host program under Wine and waits for it; false where this is not Wine.
