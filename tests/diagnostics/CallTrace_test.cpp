@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cm/Objects/Strings.h"
+#include "cm/Objects/WinApi.h"
 #include "diagnostics/Logs.h"
 
 #if defined(__x86_64__)
@@ -64,6 +66,34 @@ TEST(CallTraceTest, CallSitesByInstructionForm) {
         uint8_t before[6];
         for (int k = 1; k <= 6; ++k) before[k - 1] = c.bytes[6 - k];
         EXPECT_EQ(CallSiteOf(kReturn, before), c.site == 0 ? 0 : kReturn - c.site) << c.form;
+    }
+}
+
+// A stack holds many words that point into data; bytes there that happen to look like a call make
+// no call site. The same bytes in executable memory do.
+TEST(CallTraceTest, CallShapedBytesAreACallSiteOnlyInExecutableMemory) {
+    const uint8_t bytes[] = {0x90, 0x90, 0x90, 0xE8, 0x01, 0x02, 0x03, 0x04, 0x90, 0x90, 0x90, 0x90};
+    constexpr size_t After = 8;  // just after the direct call at offset 3
+    struct Case {
+        const char* memory;
+        DWORD protection;
+        bool callSite;
+    };
+    const Case cases[] = {
+        {"read-write data", PAGE_READWRITE, false},
+        {"read-only data", PAGE_READONLY, false},
+        {"code", PAGE_EXECUTE_READ, true},
+        {"writable code", PAGE_EXECUTE_READWRITE, true},
+    };
+    for (const Case& c : cases) {
+        auto* page = static_cast<uint8_t*>(::VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        ASSERT_NE(page, nullptr);
+        std::memcpy(page, bytes, sizeof bytes);
+        DWORD previous = 0;
+        ASSERT_TRUE(::VirtualProtect(page, 0x1000, c.protection, &previous));
+        const auto returnAddress = reinterpret_cast<TCodeAddress>(page + After);
+        EXPECT_EQ(ReadCallSite(returnAddress), c.callSite ? returnAddress - 5 : 0) << c.memory;
+        ::VirtualFree(page, 0, MEM_RELEASE);
     }
 }
 
