@@ -107,6 +107,31 @@ TEST_F(BootstrapE2E, ForwardsCommandLineAndExitCode) {
     }
 }
 
+// A setup that announces a change of the environment to every window (as setups do after
+// changing PATH) gets its answer at once, whichever way it sends, and its exit code comes back:
+// the bootstrap's windows that carry notifications are out of reach of broadcasts, and its waits
+// for the decoder and the setup deliver what is sent to it meanwhile. A hidden top-level window on
+// a thread that does not handle messages held a plain send until the bootstrap ended (a hang: the
+// bootstrap waited for the setup), and a send with a time-out for all of its 30 s.
+TEST_F(BootstrapE2E, ASetupThatBroadcastsIsAnsweredAtOnce) {
+    struct Case {
+        const char* how;
+        bool console;
+    };
+    const Case cases[] = {{"send", false}, {"timeout", false}, {"send", true}};
+    std::string gui = Make("broadcast", Compressed()), console = Make("broadcast_console", Compressed(), true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.how) + (c.console ? ", console" : ", GUI"));
+        RunOptions options(std::string("/broadcast=") + c.how + " /exit=3");
+        options.TimeoutMs = 25000;
+        RunResult r = RunBootstrap(c.console ? console : gui, options);
+        ASSERT_FALSE(r.TimedOut) << "the broadcast did not return";
+        ASSERT_TRUE(r.SetupRan) << r.StdOut;
+        EXPECT_EQ(3, r.ExitCode);
+        EXPECT_LT(std::stoi(Report(r, "broadcast")), 15000) << "a window of the bootstrap held the broadcast";
+    }
+}
+
 // An existing directory of the name is reused, but emptied first: nothing planted there is in it
 // when the decoder and the setup run.
 TEST_F(BootstrapE2E, ReusesAnExistingTemporaryDirectoryEmptiedFirst) {

@@ -7,7 +7,12 @@
 //   entry      one line per name in its own directory
 //   infotime   the last-write time of info.dat beside it (a file time, decimal), when present
 //   waitdialog "present" when a wait dialog window exists anywhere, else "absent"
+//   broadcast  with "/broadcast=send" or "/broadcast=timeout": the milliseconds that announcing a
+//              change of the environment to every window took (WM_SETTINGCHANGE "Environment",
+//              through SendMessage, or SendMessageTimeout with SMTO_ABORTIFHUNG and 30 s), as
+//              setups do after changing PATH
 // Without a report file it shows the command line in a console line on standard output.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +56,18 @@ int main() {
         const unsigned long long time =
             (static_cast<unsigned long long>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
         report += "infotime=" + std::to_string(time) + "\n";
+    }
+    if (const char* p = std::strstr(commandLine, "/broadcast=")) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto environment = reinterpret_cast<LPARAM>("Environment");
+        if (std::strncmp(p + 11, "timeout", 7) == 0) {
+            DWORD_PTR result = 0;
+            SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, environment, SMTO_ABORTIFHUNG, 30000, &result);
+        } else {
+            SendMessageA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, environment);
+        }
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        report += "broadcast=" + std::to_string(took.count()) + "\n";
     }
     report += std::string("waitdialog=") + (FindWindowA("ProgressWndClass", nullptr) ? "present" : "absent") + "\n";
     if (FILE* f = std::fopen(reportPath, "wb")) {

@@ -93,8 +93,11 @@ void ReturnBinding(TWindowBinding* binding) noexcept {
 
 HWND AllocateMessageWindow(TWindowMethod method) {
     TWindowBinding* binding = TakeBinding(method);
-    const HWND window = ::CreateWindowExA(WS_EX_TOOLWINDOW, MessageWindowClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                          nullptr, OwnInstance(), binding);
+    // Message-only: the window carries the program's own notifications and nothing else.
+    // Broadcasts do not reach it, so a program that broadcasts (as setups do after changing the
+    // environment) never waits on a thread of ours that is busy with something else.
+    const HWND window = ::CreateWindowExA(0, MessageWindowClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                          OwnInstance(), binding);
     if (window == nullptr) {
         const DWORD error = ::GetLastError();
         ReturnBinding(binding);

@@ -30,11 +30,12 @@ TWindowMethod WindowMethod(C* object) {
     return {[](void* self, TWindowMessage& message) noexcept { (static_cast<C*>(self)->*Method)(message); }, object};
 }
 
-// The window class of the hidden windows (registered by the first AllocateMessageWindow).
+// The window class of the message windows (registered by the first AllocateMessageWindow).
 constexpr const char* MessageWindowClassName = "TavrelMessageWindow";
 
-// Creates a hidden top-level tool window (WS_EX_TOOLWINDOW, WS_POPUP, zero size, no owner) on the
-// calling thread, whose every message goes to method through a binding of its own. The class is
+// Creates a message-only window (parent HWND_MESSAGE: never shown, never enumerated, reached by
+// no broadcast) on the calling thread, whose every message goes to method through a binding of
+// its own. The class is
 // registered on first use, and registered again when a class of that name exists with another
 // procedure. Raises EWin32Error "Failed to register window class '%s'" or
 // "Failed to create message window".

@@ -7,6 +7,7 @@
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/Strings.h"
+#include "cm/Objects/Sync.h"
 #include "cm/Objects/SystemWrappers.h"
 
 namespace cm {
@@ -224,8 +225,13 @@ int32_t RunProcess(const std::string& commandLine, bool wait, uint32_t options, 
 
     int32_t exitCode = -1;
     if (wait) {
-        CheckSystemCallFmt(::WaitForSingleObject(started.Process.get(), INFINITE) != WAIT_FAILED,
-                           "Failed to wait for process %u", {static_cast<unsigned>(started.ProcessId)});
+        // The process may broadcast (setups do, after changing the environment): the caller's
+        // windows answer meanwhile.
+        try {
+            WaitForObject(started.Process.get(), WaitInfinite, WaitDeliverSentMessages);
+        } catch (const EWin32Error& e) {
+            RaiseSystemError("Failed to wait for process %u", {static_cast<unsigned>(started.ProcessId)}, e.ErrorCode);
+        }
         DWORD code = 0;
         CheckSystemCallFmt(::GetExitCodeProcess(started.Process.get(), &code) != FALSE,
                            "Failed to get exit code of process %u", {static_cast<unsigned>(started.ProcessId)});

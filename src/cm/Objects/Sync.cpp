@@ -56,9 +56,30 @@ TOpenSecurity& OpenSecurity() {
     return security;
 }
 
+// A wait for any of handles during which the messages sent to this thread's windows are
+// delivered; the time-out counts from the start, however many were delivered.
+DWORD WaitDeliveringSentMessages(std::span<const HANDLE> handles, DWORD timeout) {
+    const ULONGLONG start = GetTickCount64();
+    const DWORD count = static_cast<DWORD>(handles.size());
+    for (;;) {
+        DWORD remaining = timeout;
+        if (timeout != INFINITE) {
+            const ULONGLONG elapsed = GetTickCount64() - start;
+            remaining = elapsed >= timeout ? 0 : static_cast<DWORD>(timeout - elapsed);
+        }
+        const DWORD result = MsgWaitForMultipleObjectsEx(count, handles.data(), remaining, QS_SENDMESSAGE, 0);
+        if (result != WAIT_OBJECT_0 + count) return result;
+        // Peeking delivers every message sent to the thread; it takes none of the posted ones.
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 // One system wait. objectToSignal is consumed by the first call that uses it, so that later
 // slices of the same guarded wait only wait.
-DWORD WaitOnce(std::span<const HANDLE> handles, bool waitAll, DWORD timeout, HANDLE& objectToSignal) {
+DWORD WaitOnce(std::span<const HANDLE> handles, bool waitAll, DWORD timeout, HANDLE& objectToSignal,
+               bool deliverSent) {
+    if (deliverSent) return WaitDeliveringSentMessages(handles, timeout);
     if (objectToSignal != nullptr) {
         HANDLE toSignal = objectToSignal;
         objectToSignal = nullptr;
@@ -111,20 +132,23 @@ int WaitForObjects(std::span<const HANDLE> handles, bool waitAll, int32_t timeou
     if (handles.empty()) throw Exception("No objects to wait for specified.");
     CM_ASSERT(SyncUnit, handles.size() <= MAXIMUM_WAIT_OBJECTS);
     CM_ASSERT(SyncUnit, objectToSignal == nullptr || handles.size() == 1);
+    const bool deliverSent = (flags & WaitDeliverSentMessages) != 0;
+    CM_ASSERT(SyncUnit, !deliverSent || (!waitAll && objectToSignal == nullptr));
 
     const bool infinite = timeoutMs < 0;
     DWORD result;
     if ((flags & WaitWarnDeadlock) != 0 && infinite) {
         bool warned = false;
         for (;;) {
-            result = WaitOnce(handles, waitAll, DeadlockWarningSlice(), objectToSignal);
+            result = WaitOnce(handles, waitAll, DeadlockWarningSlice(), objectToSignal, deliverSent);
             if (result != WAIT_TIMEOUT) break;
             warned = true;
             CallWarningHook("Wait State Warning (possible deadlock)");
         }
         if (warned) CallWarningHook("Wait State Ended (deadlock condition avoided)");
     } else {
-        result = WaitOnce(handles, waitAll, infinite ? INFINITE : static_cast<DWORD>(timeoutMs), objectToSignal);
+        result = WaitOnce(handles, waitAll, infinite ? INFINITE : static_cast<DWORD>(timeoutMs), objectToSignal,
+                          deliverSent);
     }
 
     const DWORD count = static_cast<DWORD>(handles.size());

@@ -56,6 +56,10 @@ enum TWaitFlag : uint32_t {
     WaitWarnDeadlock = 1,   // an infinite wait is cut into slices; each slice that ends unsignalled warns
     WaitWarnAbandoned = 2,  // an abandoned object warns (it is still returned as acquired)
     WaitTimeoutResult = 4,  // a time-out returns -1 instead of raising
+    // Messages that other threads and programs send to the caller's windows are delivered while
+    // it waits (posted ones stay queued): a thread that owns windows must never keep a sender
+    // waiting, a broadcast above all. Not with waitAll or objectToSignal.
+    WaitDeliverSentMessages = 8,
 };
 using TWaitFlags = uint32_t;
 

@@ -114,7 +114,7 @@ void TSafeThread::StopThread() noexcept {
     // Waited for even when Finished is set: the thread still runs DoFinish and its exit on this
     // object after setting it.
     try {
-        WaitForObject(Handle.get(), WaitInfinite, WaitWarnDeadlock);
+        WaitForObject(Handle.get(), WaitInfinite, WaitWarnDeadlock | WaitDeliverSentMessages);
     } catch (...) {
         ::WaitForSingleObject(Handle.get(), INFINITE);
     }

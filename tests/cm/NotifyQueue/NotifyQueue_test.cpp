@@ -571,8 +571,12 @@ TEST(MessageWindow, EachWindowReachesItsOwnerAndTheClassIsReplacedWhenForeign) {
     const HWND b = AllocateMessageWindow(WindowMethod<&TOwner::Proc>(&second));
     EXPECT_EQ(::SendMessageA(a, WM_APP + 1, 0, 0), 42);
     EXPECT_EQ(::SendMessageA(b, WM_APP + 2, 0, 0), 42);
-    EXPECT_EQ(::GetWindowLongA(a, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW);
     EXPECT_FALSE(::IsWindowVisible(a));
+    // Message-only: among the message-only windows, and out of reach of a broadcast (which would
+    // otherwise wait for this thread).
+    EXPECT_NE(::FindWindowExA(HWND_MESSAGE, nullptr, MessageWindowClassName, nullptr), nullptr);
+    const UINT broadcast = ::RegisterWindowMessageA("CorvaneMessageWindowTestBroadcast");
+    ::SendMessageTimeoutA(HWND_BROADCAST, broadcast, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
     DeallocateMessageWindow(a);
     EXPECT_FALSE(::IsWindow(a));
     // The freed binding serves the next window; the remaining one is untouched.
