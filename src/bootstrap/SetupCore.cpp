@@ -198,7 +198,9 @@ void SetupCore::ReadPackage() {
     if (!cm::DateTimeToFileTime(Package->SetupDateTime, lastWriteTime))
         lastWriteTime = 0;
     cm::SaveVirtualStreamToFile(Package->Files.Items(index)->Content, InfoDatPath, 0, lastWriteTime);
-    ProductCaption = cm::ProductInfo(InfoDatPath)->ProductCaption;
+    // Read by a loader of its own: the process's shared loader prefers the info.dat beside the
+    // executable, which anybody who can write there could have planted.
+    ProductCaption = cm::TProductInfoLoader(InfoDatPath).ProductCaption;
 }
 
 std::string SetupCore::BuildSetupCommandLine() const {
@@ -207,7 +209,8 @@ std::string SetupCore::BuildSetupCommandLine() const {
     std::string tail = GetCommandLineA();
     cm::RemoveFirstArgument(tail, true);
     commandLine += " " + tail;
-    if (!ProductCaption.empty()) commandLine += " /ProductCaption=" + ProductCaption;
+    // One argument, whatever the caption holds: quoted as the setup's parser reads it back.
+    if (!ProductCaption.empty()) commandLine += " /ProductCaption=" + cm::QuoteArgument(ProductCaption);
     return commandLine;
 }
 

@@ -145,8 +145,6 @@ TEST_F(BootstrapE2E, ReusesAnExistingTemporaryDirectoryEmptiedFirst) {
     EXPECT_FALSE(DirectoryExists(r.TempDirectory));
 }
 
-// A package with product information: its caption is passed last and unquoted, info.dat gets the
-// package date, and a later fatal error shows the caption.
 // The same, seen by the decoder: what was planted is gone before it starts (a library there would
 // be loaded by it with the bootstrap's rights); it finds only what the bootstrap wrote for it.
 TEST_F(BootstrapE2E, PlantedFilesAreGoneBeforeTheDecoderStarts) {
@@ -204,17 +202,38 @@ TEST_F(BootstrapE2E, ALinkAtTheTemporaryDirectoryNameIsRefused) {
     EXPECT_EQ("precious", cm::test::ReadWholeFile(target + "\\marker.txt"));
 }
 
+// A package with product information: its caption is passed last, as one argument, info.dat
+// gets the package date, and a later fatal error shows the caption. The caption is the package's
+// even when an info.dat lies beside the bootstrap (anybody who can write there could have put it
+// there; the setup runs with the bootstrap's rights).
 TEST_F(BootstrapE2E, ProductCaptionFromThePackage) {
     const int32_t exeSize = static_cast<int32_t>(SetupImage.size());
-    std::string exe = Make("caption", {CaptionPackage, MetadataRecord(exeSize, false), std::nullopt});
-    RunResult r = RunBootstrap(exe, {"/exit=4 \"quoted arg\""});
-    ASSERT_TRUE(r.SetupRan) << r.StdOut;
-    EXPECT_EQ(4, r.ExitCode);
-    EXPECT_EQ(cm::QuoteString(r.TempDirectory + "Setup.exe") + " /installer_filename=" + cm::QuoteString(exe) +
-                  " /exit=4 \"quoted arg\" /ProductCaption=Corvane Test",
-              Report(r, "cmdline"));
-    EXPECT_EQ(PackageFileTime, Report(r, "infotime"));
-    EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+    const std::string planted = WorkDirectory() + "planted\\";
+    ::CreateDirectoryA(planted.c_str(), nullptr);
+    cm::test::WriteWholeFile(planted + "info.dat", cm::test::ProductInformationFile("Evil\" /Injected=1 \"x"));
+    const std::string quoting = cm::test::BuildSetupPackage({"Say \"hi\" 2", PackageDate, {}, SetupImage});
+    struct Case {
+        std::string exe;
+        const char* switchText;
+    };
+    const Case cases[] = {
+        {Make("caption", {CaptionPackage, MetadataRecord(exeSize, false), std::nullopt}), "/ProductCaption=\"Corvane Test\""},
+        {Make("planted\\caption", {CaptionPackage, MetadataRecord(exeSize, false), std::nullopt}),
+         "/ProductCaption=\"Corvane Test\""},
+        {Make("quote", {quoting, MetadataRecord(exeSize, false), std::nullopt}), "/ProductCaption=\"Say \\\"hi\\\" 2\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.exe);
+        RunResult r = RunBootstrap(c.exe, {"/exit=4 \"quoted arg\""});
+        ASSERT_TRUE(r.SetupRan) << r.StdOut;
+        EXPECT_EQ(4, r.ExitCode);
+        EXPECT_EQ(cm::QuoteString(r.TempDirectory + "Setup.exe") + " /installer_filename=" + cm::QuoteString(c.exe) +
+                      " /exit=4 \"quoted arg\" " + c.switchText,
+                  Report(r, "cmdline"));
+        EXPECT_EQ(PackageFileTime, Report(r, "infotime"));
+        EXPECT_FALSE(DirectoryExists(r.TempDirectory));
+    }
+    ::DeleteFileA((planted + "info.dat").c_str());
 
     // Without an info.dat entry: no switch and no info.dat.
     RunResult plain = RunBootstrap(Make("no-caption", Stored()), {""});

@@ -90,7 +90,7 @@ TEST_F(PackE2E, SetupRunsWithItsCommandLineAndProductInformation) {
         ASSERT_TRUE(r.SetupRan) << r.StdOut;
         EXPECT_EQ(7, r.ExitCode);
         EXPECT_EQ(cm::QuoteString(r.TempDirectory + "Setup.exe") + " /installer_filename=" + cm::QuoteString(exe) +
-                      " /silent /exit=7 /ProductCaption=Corvane Packed",
+                      " /silent /exit=7 /ProductCaption=\"Corvane Packed\"",
                   Report(r, "cmdline"));
         EXPECT_EQ("130535847341000000", Report(r, "infotime")) << "info.dat carries the package date";
         EXPECT_FALSE(DirectoryExists(r.TempDirectory));

@@ -44,7 +44,7 @@ for form in coded stored; do
   "$host_pack" "${args[@]}" "${extra[@]}" -o "linux-$form.exe" || fail "the Linux packer failed ($form)"
   run "linux-$form.exe"
   [ "$code" = 7 ] || fail "$form: bootstrap exit code '$code' ($(cat launch.err))"
-  case "$cmdline" in *"/installer_filename="*" /exit=7 /ProductCaption=Corvane Cross") ;; *) fail "$form: the setup received '$cmdline'";; esac
+  case "$cmdline" in *"/installer_filename="*" /exit=7 /ProductCaption=\"Corvane Cross\"") ;; *) fail "$form: the setup received '$cmdline'";; esac
   "$CORVANE_WINE" "$build/bin/corvane-pack.exe" "${args[@]}" "${extra[@]}" -o "windows-$form.exe" </dev/null >/dev/null 2>pack.err \
     || fail "the Windows packer failed ($form): $(cat pack.err)"
   cmp -s "linux-$form.exe" "windows-$form.exe" || fail "$form: the Linux and the Windows packer made different bytes"
@@ -60,7 +60,7 @@ osslsigncode sign -certs cert.pem -key key.pem -n "Corvane Setup" -in linux-code
 osslsigncode verify -CAfile cert.pem -in signed.exe >verify.log 2>&1 || fail "the signature does not verify: $(tail -3 verify.log)"
 run signed.exe
 [ "$code" = 7 ] || fail "the signed bootstrap: exit code '$code' ($(cat launch.err))"
-case "$cmdline" in *"/ProductCaption=Corvane Cross") ;; *) fail "the signed bootstrap's setup received '$cmdline'";; esac
+case "$cmdline" in *"/ProductCaption=\"Corvane Cross\"") ;; *) fail "the signed bootstrap's setup received '$cmdline'";; esac
 "$host_pack" verify signed.exe >/dev/null || fail "verify refused the signed bootstrap"
 
 [ $failures = 0 ] && echo "all cross-platform packing checks passed"

@@ -32,6 +32,24 @@ std::string SingleQuoteString(std::string_view text) {
     return result;
 }
 
+std::string QuoteArgument(std::string_view text) {
+    if (!text.empty() && text.find_first_of(" \t\"") == std::string_view::npos) return std::string(text);
+    std::string result = "\"";
+    size_t backslashes = 0;
+    for (char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count double before a double quote: written twice, plus one for the quote.
+        result.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        result += c;
+    }
+    result.append(backslashes * 2, '\\');
+    return result + '"';
+}
+
 std::string ExtractFirstArgument(std::string_view commandLine, size_t& consumed) {
     if (!commandLine.empty() && commandLine.front() == '"') {
         size_t closing = commandLine.find('"', 1);

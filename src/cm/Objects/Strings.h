@@ -66,6 +66,11 @@ std::string TrimText(std::string_view text);
 // Double quotes around the text, nothing inside escaped.
 std::string QuoteString(std::string_view text);
 std::string SingleQuoteString(std::string_view text);
+// The text as one argument of a command line, as the Windows argument rules (CommandLineToArgvW,
+// the C runtime's parser) read it back: unchanged when it is not empty and holds no blank, tab or
+// double quote; otherwise in double quotes, a double quote inside written as \" and the
+// backslashes that precede a double quote or the closing quote doubled.
+std::string QuoteArgument(std::string_view text);
 // The first argument of a command line and the number of characters it consumes (both quotes
 // of a quoted argument; not the blank or tab after an unquoted one). Raises Exception
 // "Closing quotation mark not found." for an opening quote without a closing one.

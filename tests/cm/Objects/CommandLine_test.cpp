@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Strings.h"
+#ifdef _WIN32
+#include "cm/Objects/WinApi.h"
+
+#include <shellapi.h>
+#endif
 
 namespace cm {
 namespace {
@@ -14,6 +20,37 @@ TEST(CommandLine, Quoting) {
     EXPECT_EQ("\"say \"hi\"\"", QuoteString("say \"hi\""));  // nothing escaped
     EXPECT_EQ("''", SingleQuoteString(""));
     EXPECT_EQ("'it's'", SingleQuoteString("it's"));
+}
+
+// The Windows argument rules read each of these back as the text it was made from (the Windows
+// test build checks that through the system's own parser).
+TEST(CommandLine, QuoteArgument) {
+    struct Case { const char* text; const char* argument; };
+    const Case cases[] = {
+        {"Corvane", "Corvane"},
+        {"C:\\dir\\", "C:\\dir\\"},                         // nothing to quote: backslashes stay as they are
+        {"Corvane 4.2", "\"Corvane 4.2\""},
+        {"", "\"\""},
+        {"tab\there", "\"tab\there\""},
+        {"Evil\" /Injected=1 \"x", "\"Evil\\\" /Injected=1 \\\"x\""},
+        {"a\\\"b", "\"a\\\\\\\"b\""},                      // a\"b: the backslash doubled, the quote escaped
+        {"end with\\", "\"end with\\\\\""},                   // before the closing quote: doubled
+        {"a\\b c", "\"a\\b c\""},                                // elsewhere: as it is
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.argument, QuoteArgument(c.text)) << c.text;
+#ifdef _WIN32
+    for (const auto& c : cases) {
+        const std::string line = std::string("setup.exe /ProductCaption=") + QuoteArgument(c.text);
+        const std::wstring wide(line.begin(), line.end());
+        int count = 0;
+        LPWSTR* argv = ::CommandLineToArgvW(wide.c_str(), &count);
+        ASSERT_NE(argv, nullptr);
+        ASSERT_EQ(count, 2) << line;
+        const std::wstring expected = L"/ProductCaption=" + std::wstring(c.text, c.text + std::strlen(c.text));
+        EXPECT_TRUE(expected == argv[1]) << line;
+        ::LocalFree(argv);
+    }
+#endif
 }
 
 TEST(CommandLine, ExtractFirstArgument) {
