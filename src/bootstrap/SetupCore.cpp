@@ -80,13 +80,14 @@ int32_t SetupCore::Run() {
             VerifyPayload();
             MarkPhase("checked");
 
-            std::string directoryName = TempDirectoryPrefix + std::to_string(GetCurrentProcessId());
-            const std::string directory =
-                cm::AddTrailingBackslash(cm::CombinePath(cm::GetTempDirectory(), directoryName));
-            // The name is predictable: a link planted at it is refused before anything is written
-            // (and so never cleaned up through), files planted in it are removed first.
-            TempDirectoryHold = cm::OpenPrivateDirectory(directory, cm::DefaultPrivateDirectoryAccess());
-            TempDirectory = directory;
+            // The name is predictable: whatever is found at it (a directory made in advance with
+            // an access list of somebody else's, a link) is left alone, and a new directory is
+            // made at the next free name. The setup learns it from its own path.
+            const std::string directoryName = TempDirectoryPrefix + std::to_string(GetCurrentProcessId());
+            std::string directory;
+            TempDirectoryHold = cm::CreatePrivateDirectory(cm::CombinePath(cm::GetTempDirectory(), directoryName),
+                                                           cm::DefaultPrivateDirectoryAccess(), directory);
+            TempDirectory = cm::AddTrailingBackslash(directory);
             MarkPhase("directory");
             LzmaPath = TempDirectory + "lzma.exe";
             SetupExePath = TempDirectory + "Setup.exe";
@@ -251,14 +252,10 @@ int32_t SetupCore::ReportStartupFailure(HMODULE module, const std::string& messa
 }
 
 void SetupCore::CleanUp() noexcept {
-    // Held open until now so that nobody could replace it; held, it could not be removed.
-    TempDirectoryHold.reset();
+    // Emptied while still held (nobody can rename it and put a link in its place meanwhile),
+    // then removed through the hold. Left-overs must not hide the outcome of the setup.
     if (TempDirectory.empty()) return;
-    try {
-        cm::DeleteDirectoryTree(TempDirectory, "*.*", false, false);
-    } catch (...) {
-        // Left-overs in the temporary directory must not hide the outcome of the setup.
-    }
+    cm::RemovePrivateDirectory(std::move(TempDirectoryHold), TempDirectory);
 }
 
 }  // namespace bootstrap

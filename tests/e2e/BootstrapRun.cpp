@@ -185,17 +185,18 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
 
     RunResult result;
     result.ProcessId = pi.dwProcessId;
-    result.TempDirectory = UserTempDirectory() + "Tavrel_Setup_" + std::to_string(pi.dwProcessId) + "\\";
+    const std::string predictable = UserTempDirectory() + "Tavrel_Setup_" + std::to_string(pi.dwProcessId);
+    // What an earlier run could have left, or another program planted: a file, a library the
+    // decoder or the setup would load from its own directory, a subdirectory with a file.
+    const std::vector<std::pair<std::string, std::string>> planted = {
+        {"marker.txt", "left by an earlier run"}, {"version.dll", "planted"}, {"planted\\x.txt", "planted"}};
     if (options.PrecreateTempDirectory) {
-        cm::ForceDirectoryPath(result.TempDirectory);
-        // What an earlier run could have left, or another program planted: a file, a library the
-        // decoder or the setup would load from its own directory, a subdirectory with a file.
-        cm::test::WriteWholeFile(result.TempDirectory + "marker.txt", "left by an earlier run");
-        cm::test::WriteWholeFile(result.TempDirectory + "version.dll", "planted");
-        cm::ForceDirectoryPath(result.TempDirectory + "planted");
-        cm::test::WriteWholeFile(result.TempDirectory + "planted\\x.txt", "planted");
+        cm::ForceDirectoryPath(predictable + "\\planted");
+        for (const auto& [name, content] : planted) cm::test::WriteWholeFile(predictable + "\\" + name, content);
     }
-    if (options.BeforeStart) options.BeforeStart(result.TempDirectory);
+    if (options.BeforeStart) options.BeforeStart(predictable + "\\");
+    const bool taken = GetFileAttributesA(predictable.c_str()) != INVALID_FILE_ATTRIBUTES;
+    result.TempDirectory = predictable + (taken ? "_2\\" : "\\");
     if (suspended) ResumeThread(thread.get());
     if (options.WhileRunning)
         options.WhileRunning(result);
@@ -217,6 +218,15 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
             size_t eq = line.find('=');
             if (eq != std::string::npos) result.Report.emplace(line.substr(0, eq), line.substr(eq + 1));
         }
+    }
+    if (options.PrecreateTempDirectory) {
+        result.PlantedIntact = true;
+        for (const auto& [name, content] : planted) {
+            const std::string path = predictable + "\\" + name;
+            result.PlantedIntact = result.PlantedIntact && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+                                   cm::test::ReadWholeFile(path) == content;
+        }
+        cm::DeleteDirectoryTree(predictable);
     }
     SetEnvironmentVariableA("CORVANE_SAMPLE_REPORT", nullptr);
     return result;

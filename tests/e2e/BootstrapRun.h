@@ -28,7 +28,10 @@ struct RunResult {
     std::string StdOut;                                // bytes written to standard output
     bool SetupRan = false;                             // the sample setup wrote its report
     std::multimap<std::string, std::string> Report;    // its "key=value" lines
-    std::string TempDirectory;                         // <temp>\Tavrel_Setup_<pid>\ of this run
+    // <temp>\Tavrel_Setup_<pid>\ of this run, or ..._<pid>_2\ when something was there before
+    // it started (PrecreateTempDirectory, BeforeStart): the bootstrap leaves that alone.
+    std::string TempDirectory;
+    bool PlantedIntact = false;                        // PrecreateTempDirectory's files were all still there after the run
     MessageBoxView Box;
 };
 
@@ -38,11 +41,13 @@ struct RunOptions {
         : Arguments(std::move(arguments)), PrecreateTempDirectory(precreate) {}
 
     std::string Arguments;            // text after the quoted program path
-    bool PrecreateTempDirectory = false;  // make the temporary directory (with planted files) first
+    // make a directory at the temporary directory's name (with planted files) first; it is
+    // removed after the run
+    bool PrecreateTempDirectory = false;
     bool ExpectMessageBox = false;    // read and dismiss the bootstrap's message box
     DWORD TimeoutMs = 60000;
-    // Called with the run's temporary directory (trailing backslash) while the bootstrap is
-    // created but not yet running, after the planted files of PrecreateTempDirectory.
+    // Called with the run's predictable temporary directory name (trailing backslash) while the
+    // bootstrap is created but not yet running, after the planted files of PrecreateTempDirectory.
     std::function<void(const std::string& tempDirectory)> BeforeStart;
     // Called once the bootstrap runs (temporary directory and process id known), before the
     // wait for its end.

@@ -1,6 +1,7 @@
 #include "cm/Objects/PrivateDirectory.h"
 
 #include <sddl.h>
+#include <winternl.h>
 
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/FileSystem.h"
@@ -33,25 +34,53 @@ std::string CurrentUserSidText() {
     return text;
 }
 
-void CreateDirectoryWithAccess(const std::string& path, TPrivateDirectoryAccess access) {
-    UniqueLocalMemory descriptor = PrivateDirectorySecurity(access);
-    SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
-    // Fails when anything appeared at the path since the caller looked: never reused unseen.
-    CreateDirectoryChecked(path, &security, true);
+// The system's form of a full path, as the native file routines take it: \??\C:\..., and
+// \??\UNC\server\share\... for a network path.
+std::wstring NativePath(const std::string& path) {
+    wchar_t wide[MAX_PATH + 1] = {};
+    if (::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0)
+        RaiseLastSystemError("Cannot create directory '%s'", {path});
+    wchar_t full[MAX_PATH + 1] = {};
+    const DWORD length = ::GetFullPathNameW(wide, MAX_PATH, full, nullptr);
+    if (length == 0 || length > MAX_PATH) RaiseLastSystemError("Cannot create directory '%s'", {path});
+    const std::wstring text(full, length);
+    if (text.rfind(L"\\\\?\\", 0) == 0 || text.rfind(L"\\\\.\\", 0) == 0) return L"\\??\\" + text.substr(4);
+    if (text.rfind(L"\\\\", 0) == 0) return L"\\??\\UNC\\" + text.substr(2);
+    return L"\\??\\" + text;
 }
 
-// Opened without sharing deletion: the directory cannot be removed or renamed while held. The
-// reparse-point flag opens a link itself rather than its target, so that a link is seen as one.
-UniqueFileHandle HoldDirectory(const std::string& path) {
-    UniqueFileHandle handle(::CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle) RaiseLastSystemError("Cannot open directory '%s'", {path});
-    return handle;
-}
+constexpr NTSTATUS StatusNameCollision = static_cast<NTSTATUS>(0xC0000035);  // STATUS_OBJECT_NAME_COLLISION
+constexpr ULONG CreateNew = 2;                                               // FILE_CREATE
+constexpr ULONG DirectoryOnly = 0x1;                                         // FILE_DIRECTORY_FILE
+constexpr ULONG SynchronousIo = 0x20;                                        // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG ForBackup = 0x4000;                                          // FILE_OPEN_FOR_BACKUP_INTENT
 
-[[noreturn]] void RaiseLink(const std::string& path) {
-    throw Exception(Format("Cannot use directory '%s': it is a link to another location", {path}));
+// Creates the directory and opens it in one call, or answers that something exists at the path
+// (nullptr and collision set). Opened without sharing deletion: the directory can be neither
+// removed nor renamed by others while held. The handle itself has no right to delete either:
+// everybody else who opens the directory (the setup listing its files) would then have to share
+// deletion, and the system's own directory listing does not.
+UniqueFileHandle CreateAndHold(const std::string& path, PSECURITY_DESCRIPTOR security, bool& collision) {
+    std::wstring native = NativePath(path);
+    UNICODE_STRING name{};
+    name.Buffer = native.data();
+    name.Length = static_cast<USHORT>(native.size() * sizeof(wchar_t));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.ObjectName = &name;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    attributes.SecurityDescriptor = security;
+    IO_STATUS_BLOCK io{};
+    HANDLE handle = nullptr;
+    const NTSTATUS status = ::NtCreateFile(
+        &handle, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE, &attributes, &io,
+        nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, CreateNew,
+        DirectoryOnly | SynchronousIo | ForBackup, nullptr, 0);
+    collision = status == StatusNameCollision;
+    if (collision) return UniqueFileHandle();
+    if (status < 0) RaiseSystemError("Cannot create directory '%s'", {path}, ::RtlNtStatusToDosError(status));
+    return UniqueFileHandle(handle);
 }
 
 }  // namespace
@@ -81,37 +110,36 @@ TPrivateDirectoryAccess DefaultPrivateDirectoryAccess() {
                                : TPrivateDirectoryAccess::CurrentUser;
 }
 
-UniqueFileHandle OpenPrivateDirectory(const std::string& path, TPrivateDirectoryAccess access) {
-    const std::string directory = RemoveTrailingBackslash(path);
-    const DWORD attributes = ::GetFileAttributesA(directory.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        CreateDirectoryWithAccess(directory, access);
-    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        RaiseLink(directory);
-    UniqueFileHandle held = HoldDirectory(directory);
-    // Looked at again, through the handle and by the path, also for a directory just made: the
-    // path may have been swapped for a link before it was opened. (Some systems report a link
-    // opened through the handle as its target, but by the path as a link.)
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(held.get(), &information))
-        RaiseLastSystemError("Cannot open directory '%s'", {directory});
-    const DWORD byPath = ::GetFileAttributesA(directory.c_str());
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        (byPath != INVALID_FILE_ATTRIBUTES && (byPath & FILE_ATTRIBUTE_REPARSE_POINT)))
-        RaiseLink(directory);
-    if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw Exception(Format("Cannot use directory '%s': it is a file", {directory}));
+UniqueFileHandle CreatePrivateDirectory(const std::string& base, TPrivateDirectoryAccess access, std::string& made,
+                                        int tries) {
+    const std::string first = RemoveTrailingBackslash(base);
+    UniqueLocalMemory descriptor = PrivateDirectorySecurity(access);
+    std::string path;
+    for (int n = 1; n <= tries; ++n) {
+        path = n == 1 ? first : first + "_" + std::to_string(n);
+        bool collision = false;
+        UniqueFileHandle held = CreateAndHold(path, descriptor.get(), collision);
+        if (!collision) {
+            made = path;
+            return held;
+        }
+    }
+    throw Exception(
+        Format("Cannot create a private directory at '%s': the names up to '%s' are all taken", {first, path}));
+}
 
-    // Whatever was left or planted here (also in the moment between making and holding a new
-    // directory) goes before anything of ours is written.
-    EnumerateFiles(directory, DeleteFound | IncludeDirectories | Recursive | IncludeDotNames, "*", nullptr);
-    std::string remaining;
-    EnumerateFiles(directory, IncludeDirectories | IncludeDotNames, "*", [&](void*, const FileEnumEntry& entry) {
-        if (remaining.empty()) remaining = entry.Name;
-    });
-    if (!remaining.empty())
-        throw Exception(Format("Cannot empty directory '%s': '%s' could not be removed", {directory, remaining}));
-    return held;
+bool RemovePrivateDirectory(UniqueFileHandle held, const std::string& path) noexcept {
+    const std::string directory = RemoveTrailingBackslash(path);
+    try {
+        // By name, below the held directory: it stays where it is meanwhile.
+        EnumerateFiles(directory, DeleteFound | IncludeDirectories | Recursive | IncludeDotNames, "*", nullptr);
+    } catch (...) {
+        // What stays makes the removal of the directory fail below.
+    }
+    held.reset();
+    // Empty now: whatever might be found at the name after the hold is gone, removing it deletes
+    // nothing else (a link is removed itself, never what it points to).
+    return ::RemoveDirectoryA(directory.c_str()) != FALSE;
 }
 
 }  // namespace cm

@@ -1,5 +1,5 @@
-// OpenPrivateDirectory (PrivateDirectory.cpp): the access list, emptying and holding, and what
-// it refuses to take over.
+// CreatePrivateDirectory and RemovePrivateDirectory (PrivateDirectory.cpp): the access list, the
+// next free name past whatever was prepared at a predictable one, the hold, the removal.
 
 #include <string>
 #include <vector>
@@ -79,8 +79,10 @@ TEST_F(FileSystemTest, PrivateDirectoryIsCreatedWithItsAccessList) {
         const std::vector<std::vector<BYTE>> principals = ExpectedPrincipals(c.Principals);
         ExpectPrivateAccessList(PrivateDirectorySecurity(c.Access).get(), principals);
 
-        UniqueFileHandle held = OpenPrivateDirectory(path, c.Access);
+        std::string made;
+        UniqueFileHandle held = CreatePrivateDirectory(path, c.Access, made);
         ASSERT_TRUE(held.valid());
+        EXPECT_EQ(made, path);
         PSECURITY_DESCRIPTOR readBack = nullptr;
         ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(held.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                                                  nullptr, nullptr, nullptr, &readBack));
@@ -98,49 +100,50 @@ TEST_F(FileSystemTest, PrivateDirectoryIsCreatedWithItsAccessList) {
         RecordProperty("access_list", "checked as built: this file system does not keep the access lists it is given");
 }
 
-// An existing directory is emptied, links inside it removed without being followed, and held:
-// nobody can remove or rename it until the handle is closed.
-TEST_F(FileSystemTest, PrivateDirectoryIsEmptiedAndHeld) {
-    MakeTree({"outside\\", "outside\\precious.txt", "p\\", "p\\version.dll", "p\\marker.txt", "p\\sub\\",
-              "p\\sub\\deep.txt", "p\\sub\\deeper\\", "p\\sub\\deeper\\x.bin"});
-    // A directory link inside, where this system can make one.
-    CreateSymbolicLinkA((root_ + "p\\link").c_str(), (root_ + "outside").c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
-    UniqueFileHandle held = OpenPrivateDirectory(root_ + "p", TPrivateDirectoryAccess::CurrentUser);
-    std::vector<std::string> left;
-    EnumerateFiles(root_ + "p", IncludeDirectories | IncludeDotNames, "*",
-                   [&](void*, const FileEnumEntry& entry) { left.push_back(entry.Name); });
-    EXPECT_EQ(left, std::vector<std::string>{});
-    EXPECT_TRUE(Exists("outside\\precious.txt"));
-    EXPECT_FALSE(RemoveDirectoryA((root_ + "p").c_str()));
-    EXPECT_FALSE(MoveFileA((root_ + "p").c_str(), (root_ + "moved").c_str()));
-    held.reset();
-    EXPECT_TRUE(RemoveDirectoryA((root_ + "p").c_str()));
-}
-
-TEST_F(FileSystemTest, PrivateDirectoryRefusesAFileInItsPlace) {
-    MakeTree({"file"});
-    EXPECT_EQ(test::MessageOf([&] { OpenPrivateDirectory(root_ + "file", TPrivateDirectoryAccess::CurrentUser); }),
-              "Cannot use directory '" + root_ + "file': it is a file");
-    EXPECT_TRUE(Exists("file"));
-}
-
-TEST_F(FileSystemTest, PrivateDirectoryRefusesALinkAndNothingIsWalkedThroughIt) {
-    MakeTree({"target\\", "target\\precious.txt"});
-    const std::string link = root_ + "link";
-    // A junction on Windows; under Wine, which makes none, a host symbolic link (see DirectoryLink.h).
-    if (!cm::test::MakeDirectoryLink(link, root_ + "target")) GTEST_SKIP() << "directory links are not created here";
+// Whatever is found at the predictable name and the next ones (a directory made in advance with
+// files in it, a file, a link to another place) is left as it is, nothing is walked through it,
+// and the new directory takes the first free name.
+TEST_F(FileSystemTest, PrivateDirectoryTakesTheNextFreeNameAndLeavesWhatItFindsAlone) {
+    MakeTree({"target\\", "target\\precious.txt", "p\\", "p\\version.dll", "p_2"});
+    const std::string base = root_ + "p";
+    const bool linked = cm::test::MakeDirectoryLink(base + "_3", root_ + "target");
     struct RemoveLink {
         std::string Path;
         ~RemoveLink() { cm::test::RemoveDirectoryLink(Path); }
-    } removeLink{link};
-    EXPECT_EQ(test::MessageOf([&] { OpenPrivateDirectory(link, TPrivateDirectoryAccess::CurrentUser); }),
-              "Cannot use directory '" + link + "': it is a link to another location");
-    // Neither the walk nor a tree deletion goes through a link at its root.
-    int walked = 0;
-    EnumerateFiles(link, IncludeDirectories, "*", [&](void*, const FileEnumEntry&) { ++walked; });
-    EXPECT_EQ(walked, 0);
-    DeleteDirectoryTree(link);
+    } removeLink{base + "_3"};
+    std::string made;
+    UniqueFileHandle held = CreatePrivateDirectory(base + "\\", TPrivateDirectoryAccess::CurrentUser, made);
+    EXPECT_EQ(made, base + (linked ? "_4" : "_3"));
+    EXPECT_TRUE(Exists("p\\version.dll"));
+    EXPECT_TRUE(Exists("p_2"));
     EXPECT_TRUE(Exists("target\\precious.txt"));
+    int inside = 0;
+    EnumerateFiles(made, IncludeDirectories | IncludeDotNames, "*", [&](void*, const FileEnumEntry&) { ++inside; });
+    EXPECT_EQ(inside, 0);
+    if (!linked) RecordProperty("link", "not checked: directory links are not created here");
+}
+
+TEST_F(FileSystemTest, PrivateDirectoryNamesAllTaken) {
+    MakeTree({"q\\", "q_2\\", "q_3"});
+    std::string made = "unchanged";
+    EXPECT_EQ(test::MessageOf([&] { CreatePrivateDirectory(root_ + "q", TPrivateDirectoryAccess::CurrentUser, made, 3); }),
+              "Cannot create a private directory at '" + root_ + "q': the names up to '" + root_ + "q_3' are all taken");
+    EXPECT_EQ(made, "unchanged");
+}
+
+// Held, nobody can remove or rename it; the removal through the hold empties it (links inside are
+// removed, never followed) and then removes it.
+TEST_F(FileSystemTest, PrivateDirectoryIsHeldAndRemovedThroughItsHold) {
+    MakeTree({"outside\\", "outside\\precious.txt"});
+    std::string made;
+    UniqueFileHandle held = CreatePrivateDirectory(root_ + "p", TPrivateDirectoryAccess::CurrentUser, made);
+    EXPECT_FALSE(RemoveDirectoryA(made.c_str()));
+    EXPECT_FALSE(MoveFileA(made.c_str(), (root_ + "moved").c_str()));
+    MakeTree({"p\\Setup.exe", "p\\sub\\", "p\\sub\\deep.txt"});
+    CreateSymbolicLinkA((made + "\\link").c_str(), (root_ + "outside").c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    EXPECT_TRUE(RemovePrivateDirectory(std::move(held), made + "\\"));
+    EXPECT_FALSE(Exists("p"));
+    EXPECT_TRUE(Exists("outside\\precious.txt"));
 }
 
 }  // namespace
