@@ -17,6 +17,7 @@
 #include "cm/Objects/Strings.h"
 #include "diagnostics/Logs.h"
 #include "catalogue/ProductInfoLoader.h"
+#include "support/ProcessStart.h"
 
 namespace bootstrap {
 namespace {
@@ -42,8 +43,8 @@ int RunPeer(const std::string& program, const std::string& arguments, DWORD time
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info))
+    if (!cm::test::CreateProcessRetrying(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &startup, &info))
         return -2;
     cm::UniqueHandle process(info.hProcess), thread(info.hThread);
     if (running) {

@@ -20,6 +20,7 @@
 #include "cm/ThreadPool/MessageLoop.h"
 #include "cm/ThreadPool/SafeThread.h"
 #include "diagnostics/Logs.h"
+#include "support/ProcessStart.h"
 
 namespace cm {
 namespace {
@@ -509,7 +510,7 @@ TProbeRun RunProbe(const std::string& name, const std::string& arguments) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     TProbeRun run;
-    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+    if (!test::CreateProcessRetrying(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                           &startup, &info)) {
         ADD_FAILURE() << "cannot start " << commandLine;
         return run;

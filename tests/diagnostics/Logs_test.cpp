@@ -13,6 +13,7 @@
 #include "cm/Objects/FileSystem.h"
 #include "cm/Objects/Handles.h"
 #include "support/ScratchDirectory.h"
+#include "support/ProcessStart.h"
 
 namespace cm {
 namespace {
@@ -32,8 +33,8 @@ UniqueHandle Start(const std::string& commandLine) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                          &startup, &info)) {
+    if (!test::CreateProcessRetrying(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                    nullptr, &startup, &info)) {
         ADD_FAILURE() << "cannot start " << commandLine << " (error " << ::GetLastError() << ")";
         return UniqueHandle();
     }

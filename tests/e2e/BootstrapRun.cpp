@@ -5,6 +5,7 @@
 
 #include "cm/Objects.h"
 #include "helpers/BootstrapFixture.h"
+#include "support/ProcessStart.h"
 
 namespace e2e {
 
@@ -170,16 +171,7 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
     uint32_t flags = cm::InheritHandles | (suspended ? uint32_t{cm::Suspended} : 0u);
     PROCESS_INFORMATION pi = {};
     const std::string commandLine = cm::QuoteString(exe) + (options.Arguments.empty() ? "" : " " + options.Arguments);
-    try {
-        cm::RunProcess(commandLine, false, flags, {}, &pi, nullptr, &std);
-    } catch (const cm::EWin32Error& e) {
-        // Wine on a loaded machine was seen to refuse, once, to start an image written a moment
-        // before, with ERROR_INTERNAL_ERROR; a second start of the same file works. Any other
-        // failure is the test's.
-        if (e.ErrorCode != ERROR_INTERNAL_ERROR) throw;
-        Sleep(250);
-        cm::RunProcess(commandLine, false, flags, {}, &pi, nullptr, &std);
-    }
+    cm::test::RunProcessRetrying(commandLine, false, flags, {}, &pi, nullptr, &std);
     cm::UniqueHandle process(pi.hProcess), thread(pi.hThread);
     out.reset();
 

@@ -6,6 +6,7 @@
 #include "helpers/BootstrapFixture.h"
 #include "helpers/PackageBuilder.h"
 #include "support/DirectoryLink.h"
+#include "support/ProcessStart.h"
 
 #include <commctrl.h>
 
@@ -36,7 +37,7 @@ protected:
         std::string pak = WorkDirectory() + "Setup.pak", lzma = WorkDirectory() + "Setup.lzma";
         cm::test::WriteWholeFile(pak, Package);
         std::string decoder = cm::CombinePath(bin, "..\\bin\\lzma.exe");
-        ASSERT_EQ(0, cm::RunProcess(cm::QuoteString(decoder) + " e " + cm::QuoteString(pak) + " " + cm::QuoteString(lzma),
+        ASSERT_EQ(0, cm::test::RunProcessRetrying(cm::QuoteString(decoder) + " e " + cm::QuoteString(pak) + " " + cm::QuoteString(lzma),
                                     true, cm::HideWindow));
         CompressedPackage = cm::test::ReadWholeFile(lzma);
     }
@@ -448,7 +449,7 @@ TEST_F(BootstrapE2E, AHungHolderOfTheLogMutexDoesNotStopTheSetup) {
     const std::string holding = "corvane_e2e_hung_" + std::to_string(GetCurrentProcessId());
     cm::UniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, holding.c_str()));
     PROCESS_INFORMATION holder{};
-    cm::RunProcess(cm::QuoteString(holderDirectory + "hung.exe") + " hold " + holding, false, 0, {}, &holder);
+    cm::test::RunProcessRetrying(cm::QuoteString(holderDirectory + "hung.exe") + " hold " + holding, false, 0, {}, &holder);
     cm::UniqueHandle holderProcess(holder.hProcess), holderThread(holder.hThread);
     ASSERT_EQ(WaitForSingleObject(ready.get(), 30000), WAIT_OBJECT_0);
 

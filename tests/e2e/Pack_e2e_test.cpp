@@ -14,6 +14,7 @@
 #include "cm/Objects.h"
 #include "e2e/BootstrapRun.h"
 #include "helpers/BootstrapFixture.h"
+#include "support/ProcessStart.h"
 
 namespace e2e {
 namespace {
@@ -52,7 +53,7 @@ protected:
         const std::string command = cm::QuoteString(Packer) + " build --quiet --setup " + cm::QuoteString(Setup) +
                                     " --caption \"Corvane Packed\" --date 41878.156644675924 --arch " + Arch() +
                                     " --stub-dir " + cm::QuoteString(stubs) + " -o " + cm::QuoteString(out) + " " + options;
-        EXPECT_EQ(0, cm::RunProcess(command, true, cm::HideWindow)) << command;
+        EXPECT_EQ(0, cm::test::RunProcessRetrying(command, true, cm::HideWindow)) << command;
         return out;
     }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cm/Objects.h"
+#include "support/ProcessStart.h"
 
 int main() {
     std::string commandLine = GetCommandLineA();
@@ -15,7 +16,7 @@ int main() {
         return 2;
     }
     try {
-        int32_t code = cm::RunProcess(commandLine, true, cm::InheritHandles);
+        int32_t code = cm::test::RunProcessRetrying(commandLine, true, cm::InheritHandles);
         std::fprintf(stderr, "exit code: %ld\n", static_cast<long>(code));
         return 0;
     } catch (const std::exception& e) {

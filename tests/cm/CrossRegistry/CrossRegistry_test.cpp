@@ -9,6 +9,7 @@
 #include "cm/Objects/Handles.h"
 #include "support/MessageOf.h"
 #include "support/ScratchDirectory.h"
+#include "support/ProcessStart.h"
 
 namespace cm {
 namespace {
@@ -28,8 +29,8 @@ DWORD RunReg(const std::string& arguments) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                          &startup, &info))
+    if (!test::CreateProcessRetrying(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                    nullptr, &startup, &info))
         return 0xFFFFFFFF;
     UniqueHandle process(info.hProcess), thread(info.hThread);
     ::WaitForSingleObject(process.get(), INFINITE);

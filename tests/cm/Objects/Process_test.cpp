@@ -12,6 +12,7 @@
 #include "cm/Objects/Handles.h"
 #include "cm/Objects/Strings.h"
 #include "support/ScratchDirectory.h"
+#include "support/ProcessStart.h"
 
 namespace cm {
 namespace {
@@ -77,7 +78,7 @@ protected:
                        const StdHandleTriple* handles = nullptr) {
         const std::string report = File("report.txt");
         ::DeleteFileA(report.c_str());
-        EXPECT_EQ(0, RunProcess(Child("\"" + report + "\" " + command), true, options, currentDirectory, nullptr,
+        EXPECT_EQ(0, test::RunProcessRetrying(Child("\"" + report + "\" " + command), true, options, currentDirectory, nullptr,
                                 environment, handles, nullptr, {}, desktop));
         return ReadWholeFile(report);
     }
@@ -89,7 +90,7 @@ protected:
 
 TEST_F(ProcessTest, WaitReturnsTheChildsExitCode) {
     for (int32_t code : {0, 7, -3, 259}) {
-        EXPECT_EQ(code, RunProcess(Child("- exit " + std::to_string(code)), true, 0)) << code;
+        EXPECT_EQ(code, test::RunProcessRetrying(Child("- exit " + std::to_string(code)), true, 0)) << code;
     }
 }
 
@@ -101,7 +102,7 @@ TEST_F(ProcessTest, ProcessInformationHandsTheHandlesToTheCaller) {
     };
     for (const Case& c : {Case{true, 0, 5}, Case{false, 0, -1}, Case{false, Suspended, -1}}) {
         PROCESS_INFORMATION info{};
-        const int32_t returned = RunProcess(Child("- sleep 50 5"), c.Wait, c.Options, {}, &info);
+        const int32_t returned = test::RunProcessRetrying(Child("- sleep 50 5"), c.Wait, c.Options, {}, &info);
         UniqueHandle process(info.hProcess), thread(info.hThread);
         EXPECT_EQ(c.Returned, returned);
         ASSERT_TRUE(process && thread);
@@ -122,7 +123,7 @@ TEST_F(ProcessTest, UserTokenStartsTheProcessForThatUser) {
     ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put()));
     ASSERT_TRUE(::DuplicateTokenEx(own.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
                                    primary.put()));
-    EXPECT_EQ(6, RunProcess(Child("- exit 6"), true, 0, {}, nullptr, nullptr, nullptr, primary.get()));
+    EXPECT_EQ(6, test::RunProcessRetrying(Child("- exit 6"), true, 0, {}, nullptr, nullptr, nullptr, primary.get()));
 }
 
 // ---- What the child is started with ----
@@ -149,7 +150,7 @@ TEST_F(ProcessTest, CommandLineApplicationAndDirectoryArePassedAsGiven) {
     const std::string report = File("report.txt");
     // With an application name the command line goes through unchanged, its first word included.
     const std::string line = "any-name \"" + report + "\" cmdline";
-    ASSERT_EQ(0, RunProcess(line, true, 0, {}, nullptr, nullptr, nullptr, nullptr, ChildPath()));
+    ASSERT_EQ(0, test::RunProcessRetrying(line, true, 0, {}, nullptr, nullptr, nullptr, nullptr, ChildPath()));
     EXPECT_EQ(line, ReadWholeFile(report));
 
     EXPECT_EQ(Child("\"" + report + "\" cmdline"), Report("cmdline"));
@@ -194,7 +195,7 @@ protected:
 };
 
 TEST_F(ProcessHandlesTest, TripleRedirectsTheChildsStandardStreams) {
-    ASSERT_EQ(0, RunProcess(Child("- stdio"), true, InheritHandles, {}, nullptr, nullptr, &triple_));
+    ASSERT_EQ(0, test::RunProcessRetrying(Child("- stdio"), true, InheritHandles, {}, nullptr, nullptr, &triple_));
     CloseAll();
     EXPECT_EQ("out:ping", ReadWholeFile(dir_ + "\\out.txt"));
     EXPECT_EQ("err:ping", ReadWholeFile(dir_ + "\\err.txt"));
@@ -231,7 +232,7 @@ TEST_F(ProcessTest, CommandInterpreterRoutes) {
     };
     for (const Case& c : cases) {
         ::DeleteFileA(target.c_str());
-        EXPECT_EQ(c.ExitCode, RunProcess(c.CommandLine, true, c.Options)) << c.Name;
+        EXPECT_EQ(c.ExitCode, test::RunProcessRetrying(c.CommandLine, true, c.Options)) << c.Name;
         EXPECT_EQ(c.Redirected, ReadWholeFile(target)) << c.Name;
     }
 }
@@ -259,7 +260,7 @@ TEST_F(ProcessTest, FailedStartReportsTheLastAttempt) {
     };
     for (const Case& c : cases) {
         try {
-            RunProcess(c.CommandLine, true, c.Options, c.CurrentDirectory, nullptr, nullptr, nullptr, nullptr,
+            test::RunProcessRetrying(c.CommandLine, true, c.Options, c.CurrentDirectory, nullptr, nullptr, nullptr, nullptr,
                        c.ApplicationName);
             ADD_FAILURE() << c.Name << ": no exception";
         } catch (const EWin32Error& e) {
@@ -271,9 +272,9 @@ TEST_F(ProcessTest, FailedStartReportsTheLastAttempt) {
 
 TEST_F(ProcessTest, NoErrorDialogsRestoresTheErrorMode) {
     const UINT original = ::SetErrorMode(SEM_FAILCRITICALERRORS);
-    EXPECT_EQ(0, RunProcess(Child("- exit 0"), true, NoErrorDialogs));
+    EXPECT_EQ(0, test::RunProcessRetrying(Child("- exit 0"), true, NoErrorDialogs));
     EXPECT_EQ(static_cast<UINT>(SEM_FAILCRITICALERRORS), ::GetErrorMode());
-    EXPECT_THROW(RunProcess(dir_ + "\\missing.exe", true, NoErrorDialogs), EWin32Error);
+    EXPECT_THROW(test::RunProcessRetrying(dir_ + "\\missing.exe", true, NoErrorDialogs), EWin32Error);
     EXPECT_EQ(static_cast<UINT>(SEM_FAILCRITICALERRORS), ::GetErrorMode());
     ::SetErrorMode(original);
 }
@@ -296,7 +297,7 @@ TEST(ProcessExitCode, StoredCodeDecidesTheProcessesExitCode) {
     };
     for (const Case& c : cases) {
         PROCESS_INFORMATION info{};
-        RunProcess(Child(std::string("- setexit ") + c.Arguments), true, 0, {}, &info);
+        test::RunProcessRetrying(Child(std::string("- setexit ") + c.Arguments), true, 0, {}, &info);
         UniqueHandle process(info.hProcess), thread(info.hThread);
         DWORD code = 0;
         ASSERT_TRUE(::GetExitCodeProcess(process.get(), &code));

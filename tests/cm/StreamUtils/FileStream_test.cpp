@@ -9,6 +9,7 @@
 #include "support/ScratchDirectory.h"
 #include "cm/Objects/Errors.h"
 #include "cm/Objects/Process.h"
+#include "support/ProcessStart.h"
 
 namespace cm {
 namespace {
@@ -182,7 +183,7 @@ protected:
         ::DeleteFileA(marker.c_str());
         const std::string commandLine = "\"" + ExeDirectory() + "cm_hold_file.exe\" \"" + path + "\" " +
                                         std::to_string(holdMs) + " \"" + marker + "\"";
-        RunProcess(commandLine, false, HideWindow, {}, &child_);
+        test::RunProcessRetrying(commandLine, false, HideWindow, {}, &child_);
         for (int i = 0; i < 400 && ::GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(10);
         ASSERT_NE(::GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES) << "the holder did not start";
     }
