@@ -44,10 +44,20 @@ void FlushStdOut() {
 // Test builds only, never the shipped program: CORVANE_TEST_FAULT=<point> makes the sequence
 // fault at that point by a write to an unmapped address, as a defect of the program would.
 constexpr uintptr_t TestFaultAddress = 0x10;
+// CORVANE_TEST_FAULT=overflow: endless recursion at the "cut" point instead, until the stack
+// overflows.
+[[gnu::noinline]] int RecurseWithoutEnd(int depth) {
+    volatile char frame[512];
+    frame[depth % sizeof frame] = static_cast<char>(depth);
+    return depth < 0 ? 0 : RecurseWithoutEnd(depth + 1) + frame[depth % sizeof frame];
+}
+
 void InjectTestFault(const char* point) {
     char value[32] = {};
     const DWORD length = ::GetEnvironmentVariableA("CORVANE_TEST_FAULT", value, sizeof value);
-    if (length == 0 || length >= sizeof value || std::strcmp(value, point) != 0) return;
+    if (length == 0 || length >= sizeof value) return;
+    if (std::strcmp(value, "overflow") == 0 && std::strcmp(point, "cut") == 0) RecurseWithoutEnd(0);
+    if (std::strcmp(value, point) != 0) return;
     volatile uintptr_t address = TestFaultAddress;
     *reinterpret_cast<volatile int*>(address) = 1;
 }

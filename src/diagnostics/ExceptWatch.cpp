@@ -13,6 +13,7 @@
 
 #include "cm/EventLog/EventLog.h"
 #include "cm/Objects/Strings.h"
+#include "cm/Objects/SystemWrappers.h"
 #include "diagnostics/CallTrace.h"
 #include "diagnostics/ExceptWatchArch.h"
 #include "diagnostics/Logs.h"
@@ -261,6 +262,20 @@ void OutputError(const char* prefix, const char* message) noexcept {
 
 // ---- The vectored handler and the ends of a process nobody can save ----
 
+// The report of a stack overflow: the handler report's first lines, without the call trace.
+void StackOverflowReport(const EXCEPTION_RECORD& record) noexcept {
+    if (NoExceptionReports() > 0) return;
+    TExceptionReportsOff reportsOff;
+    try {
+        OutputReport(LogTitleLine("Exception", '-') + "\r\nEStackOverflow   Code=0x" + HexDigits(record.ExceptionCode, 8) +
+                     "   Flags=0x" + HexText(record.ExceptionFlags) + "   Addr=0x" +
+                     AddressText(reinterpret_cast<uintptr_t>(record.ExceptionAddress)) +
+                     "   PID=" + std::to_string(::GetCurrentProcessId()) + "   TID=" + ThreadIdText() +
+                     "   Build=" + std::to_string(LogBuildNumber) + "\r\n\r\nStack overflow\r\n");
+    } catch (...) {
+    }
+}
+
 bool InProgramImage(uintptr_t address) {
     const TWatchState& s = State();
     return address >= s.ImageStart && address < s.ImageEnd;
@@ -280,6 +295,13 @@ LONG CALLBACK AnyExceptionHandler(EXCEPTION_POINTERS* pointers) {
     // information (debugger notifications, breakpoints, guard pages) are no errors of the program.
     if (IsGccCode(code) || (code & ErrorSeverity) != ErrorSeverity) return EXCEPTION_CONTINUE_SEARCH;
     if ((State().Installed.load() & ipAnyException) == 0) return EXCEPTION_CONTINUE_SEARCH;
+    // A stack overflow first: the thread runs on the little stack the system keeps back for this
+    // moment, too little for the full report (its call trace, the context): a short one, then the
+    // end, whoever's code overflowed.
+    if (code == StackOverflowCode) {
+        StackOverflowReport(*record);
+        EndProcessAfterFault();
+    }
     ExceptionHandlerReport(record, pointers->ContextRecord);
 
     // Only a fault of the program's own code becomes an exception: that code is built so that
@@ -287,9 +309,8 @@ LONG CALLBACK AnyExceptionHandler(EXCEPTION_POINTERS* pointers) {
     // of the code that faulted (system libraries guard themselves), and to the unhandled
     // exception filter below when nobody handles them.
     if (!InProgramImage(reinterpret_cast<uintptr_t>(record->ExceptionAddress))) return EXCEPTION_CONTINUE_SEARCH;
-    // A stack overflow leaves too little stack to unwind on; a noncontinuable exception cannot
-    // be resumed at the raising routine.
-    if (code == StackOverflowCode || (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0) EndProcessAfterFault();
+    // A noncontinuable exception cannot be resumed at the raising routine.
+    if ((record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0) EndProcessAfterFault();
     auto* pending = static_cast<TPendingFault*>(PendingFaultValue().Get());
     if (pending == nullptr) {
         // Made at a thread's first fault of its own code and kept for its later ones (a record per
@@ -450,8 +471,12 @@ void InstallExceptWatch(uint32_t failing) {
 
     // any-exception: first in the vectored handlers' list, so that a fault becomes an exception
     // before anything else sees it.
-    if ((failing & ipAnyException) == 0 && ::AddVectoredExceptionHandler(1, &AnyExceptionHandler) != nullptr)
+    if ((failing & ipAnyException) == 0 && ::AddVectoredExceptionHandler(1, &AnyExceptionHandler) != nullptr) {
         installed |= ipAnyException;
+        // The installing thread (the program's main thread) keeps stack back for the report of a
+        // stack overflow; the program's other threads do so as they start (cm/ThreadPool).
+        ReserveExceptionStack();
+    }
     else
         WriteFailureLine("Failed to hook any-exception handler!\r\n");
 

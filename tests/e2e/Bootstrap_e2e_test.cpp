@@ -580,6 +580,24 @@ TEST_F(BootstrapE2E, FaultMidSequenceEndsCleanly) {
     EXPECT_NE(log.find("\r\nEAccessViolation   Code=0xC0000005   Flags=0x0   Addr=0x"), std::string::npos) << log;
 }
 
+// A stack overflow of the program's code ends the process with the fatal exit code and a short
+// report in the log (the full report, with its call trace, needs more stack than is left).
+TEST_F(BootstrapE2E, StackOverflowEndsWithTheFatalCodeAndAReport) {
+    const std::string exe = WorkDirectory() + "overflow.exe";
+    cm::test::MakeBootstrap(TestBinDirectory() + "bootstrap-console-faulty.exe", exe, Stored());
+    ::DeleteFileA((WorkDirectory() + "Logs\\overflow.log").c_str());
+    ::SetEnvironmentVariableA("CORVANE_TEST_FAULT", "overflow");
+    RunResult r = RunBootstrap(exe, {});
+    ::SetEnvironmentVariableA("CORVANE_TEST_FAULT", nullptr);
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(6, r.ExitCode);
+    EXPECT_FALSE(r.SetupRan);
+    const std::string log = cm::test::ReadWholeFile(WorkDirectory() + "Logs\\overflow.log");
+    EXPECT_NE(log.find("\r\nEStackOverflow   Code=0xC00000FD   Flags=0x"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\n\r\nStack overflow\r\n"), std::string::npos) << log;
+    cm::DeleteDirectoryTree(r.TempDirectory);
+}
+
 // GUI build: the fatal error is a message box read from the real window; the temporary
 // directory is already gone when it shows.
 TEST_F(BootstrapE2E, GuiFatalErrorMessageBox) {

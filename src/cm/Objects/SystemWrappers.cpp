@@ -192,4 +192,9 @@ const std::string& SystemDirectory() {
     return directory;
 }
 
+bool ReserveExceptionStack() noexcept {
+    ULONG size = ExceptionStackReserveBytes;
+    return ::SetThreadStackGuarantee(&size) != FALSE;
+}
+
 }  // namespace cm

@@ -33,6 +33,12 @@ DWORD ProtectMemory(void* address, size_t size, DWORD protect);
 std::string GetComputerNameChecked();                                 // "Failed to get computer name"
 // Never raises: "<Unknown:" + error message + ">" on failure.
 std::string GetComputerNameSafe();
+
+// Stack the system keeps back for the calling thread's exception handling after a stack overflow
+// (the exception watch's short report runs on it).
+constexpr unsigned long ExceptionStackReserveBytes = 64 * 1024;
+// Reserves ExceptionStackReserveBytes for the calling thread; false where the system cannot.
+bool ReserveExceptionStack() noexcept;
 // The Windows system directory with a trailing backslash, taken once.
 const std::string& SystemDirectory();
 

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "cm/Objects/Errors.h"
+#include "cm/Objects/SystemWrappers.h"
 
 namespace cm {
 
@@ -123,6 +124,7 @@ void TSafeThread::StopThread() noexcept {
 
 unsigned __stdcall TSafeThread::ThreadProc(void* self) {
     auto* thread = static_cast<TSafeThread*>(self);
+    ReserveExceptionStack();
     // A step may free the thread's own object (its destructor then sets this flag on this
     // thread): from then on nothing of the object is touched.
     bool destroyed = false;
