@@ -9,6 +9,7 @@
 //   fakenames <n>        registers n names for thread ids that do not exist
 //   slice <ms>           shortens the deadlock-warning slice of waits
 //   go <event>           waits until the named event is set
+//   signal <event>       sets the named event (the next command is about to run)
 //   hold <event>         takes the log mutex, sets the named event and sleeps for ever
 //   close                LogClose
 //   lasterror            a forced entry written with the last error set to 4321: exit code 5
@@ -82,6 +83,9 @@ int main(int argc, char** argv) {
         } else if (command == "go") {
             cm::UniqueHandle event(NamedEvent(next()));
             WaitForSingleObject(event.get(), INFINITE);
+        } else if (command == "signal") {
+            cm::UniqueHandle event(NamedEvent(next()));
+            SetEvent(event.get());
         } else if (command == "hold") {
             const std::string mutexName =
                 "Tavrel_LogMutex_" + cm::LowerCaseAscii(cm::ExtractBaseName(cm::LogFilePath()));

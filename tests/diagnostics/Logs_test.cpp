@@ -434,8 +434,13 @@ TEST_F(LogsTest, MutexOfAKilledWriterIsTakenOverWithWarnings) {
     UniqueHandle held(::CreateEventA(nullptr, TRUE, FALSE, holding.c_str()));
     UniqueHandle holder = killed.StartWriter("forced 1 before hold " + holding);
     ASSERT_EQ(::WaitForSingleObject(held.get(), 30000), WAIT_OBJECT_0);
-    UniqueHandle next = killed.StartWriter("slice 200 forced 1 after");
-    ::Sleep(1500);  // the second writer starts and waits through a few 200 ms slices
+    // The second writer's wait starts once it has started up, which takes seconds on a slow
+    // (emulated) machine: it says when, and then waits through a few 200 ms slices.
+    const std::string waiting = "corvane_logs_waiting_" + std::to_string(::GetCurrentProcessId());
+    UniqueHandle writerWaits(::CreateEventA(nullptr, TRUE, FALSE, waiting.c_str()));
+    UniqueHandle next = killed.StartWriter("slice 200 signal " + waiting + " forced 1 after");
+    ASSERT_EQ(::WaitForSingleObject(writerWaits.get(), 60000), WAIT_OBJECT_0);
+    ::Sleep(1500);
     ASSERT_TRUE(::TerminateProcess(holder.get(), 9));
     ASSERT_EQ(Finish(next), 0u);
 
