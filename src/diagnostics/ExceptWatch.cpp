@@ -28,6 +28,7 @@ constexpr uint32_t ErrorSeverity = 0xC0000000;       // the top bits of an error
 constexpr uint32_t GccCodeMask = 0xF0FFFFFF;          // the GCC codes differ in bits 24-27 only
 constexpr uint32_t NotFamilyNt = 0x80000000;          // GetVersion: set on the non-NT family
 constexpr uint32_t StackOverflowCode = 0xC00000FD;
+constexpr SIZE_T OverflowReporterStackBytes = 256 * 1024;  // the stack-overflow reporter's stack
 constexpr int AddressDigits = CallTraceAddressDigits;  // 8 on x86, 16 on x64
 // The class of a C++ exception of this runtime ("GNUCC++" + 0), and of one rethrown from an
 // exception_ptr (+ 1), whose header points at the primary exception.
@@ -263,6 +264,45 @@ void OutputError(const char* prefix, const char* message) noexcept {
 // ---- The vectored handler and the ends of a process nobody can save ----
 
 // The report of a stack overflow: the handler report's first lines, without the call trace.
+void StackOverflowReport(const EXCEPTION_RECORD& record) noexcept;
+[[noreturn]] void EndProcessAfterFault();
+
+// A thread of its own, started with the watch, that reports a stack overflow of another thread
+// and ends the process: the overflowing thread has no stack left to do either.
+struct TOverflowReporter {
+    HANDLE Wake = nullptr;  // set by the overflowing thread once Record is filled
+    std::atomic<bool> Taken{false};
+    EXCEPTION_RECORD Record{};
+};
+
+TOverflowReporter& OverflowReporter() {
+    static TOverflowReporter reporter;
+    return reporter;
+}
+
+DWORD WINAPI OverflowReporterThread(void*) {
+    TOverflowReporter& reporter = OverflowReporter();
+    ::WaitForSingleObject(reporter.Wake, INFINITE);
+    StackOverflowReport(reporter.Record);
+    EndProcessAfterFault();
+}
+
+// Starts the reporter; without it (no thread could be made) an overflow ends the process silently.
+void StartOverflowReporter() {
+    TOverflowReporter& reporter = OverflowReporter();
+    HANDLE wake = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (wake == nullptr) return;
+    reporter.Wake = wake;
+    HANDLE thread = ::CreateThread(nullptr, OverflowReporterStackBytes, &OverflowReporterThread, nullptr,
+                                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr) {
+        reporter.Wake = nullptr;
+        ::CloseHandle(wake);
+        return;
+    }
+    ::CloseHandle(thread);
+}
+
 void StackOverflowReport(const EXCEPTION_RECORD& record) noexcept {
     if (NoExceptionReports() > 0) return;
     TExceptionReportsOff reportsOff;
@@ -295,12 +335,17 @@ LONG CALLBACK AnyExceptionHandler(EXCEPTION_POINTERS* pointers) {
     // information (debugger notifications, breakpoints, guard pages) are no errors of the program.
     if (IsGccCode(code) || (code & ErrorSeverity) != ErrorSeverity) return EXCEPTION_CONTINUE_SEARCH;
     if ((State().Installed.load() & ipAnyException) == 0) return EXCEPTION_CONTINUE_SEARCH;
-    // A stack overflow first: the thread runs on the little stack the system keeps back for this
-    // moment, too little for the full report (its call trace, the context): a short one, then the
-    // end, whoever's code overflowed.
+    // A stack overflow first, whoever's code overflowed: the thread runs on the little stack
+    // left for this moment (a few KB under Wine, where nothing is kept back), too little for any
+    // report. The reporter thread writes a short one and ends the process; this thread waits.
     if (code == StackOverflowCode) {
-        StackOverflowReport(*record);
-        EndProcessAfterFault();
+        TOverflowReporter& reporter = OverflowReporter();
+        if (reporter.Wake == nullptr) EndProcessAfterFault();
+        if (!reporter.Taken.exchange(true)) {
+            reporter.Record = *record;
+            ::SetEvent(reporter.Wake);
+        }
+        for (;;) ::Sleep(INFINITE);
     }
     ExceptionHandlerReport(record, pointers->ContextRecord);
 
@@ -473,8 +518,10 @@ void InstallExceptWatch(uint32_t failing) {
     // before anything else sees it.
     if ((failing & ipAnyException) == 0 && ::AddVectoredExceptionHandler(1, &AnyExceptionHandler) != nullptr) {
         installed |= ipAnyException;
-        // The installing thread (the program's main thread) keeps stack back for the report of a
-        // stack overflow; the program's other threads do so as they start (cm/ThreadPool).
+        // A stack overflow is reported by a thread of its own. The installing thread (the
+        // program's main thread) also keeps stack back for the dispatch of the overflow, where the
+        // system can; the program's other threads do so as they start (cm/ThreadPool).
+        StartOverflowReporter();
         ReserveExceptionStack();
     }
     else
