@@ -75,6 +75,8 @@ fi
 
 run_suite host bash -c "cd '$root/build/host' && ctest --output-on-failure -j '$(nproc)'"
 
+run_suite win64 wine_suite "$root/build/win64"
+
 if corvane_no_win32; then
   echo "win32 tests skipped: CORVANE_NO_WIN32 is set"
   skipped=win32
@@ -87,8 +89,6 @@ else
   fi
   suite_label="win32(emulated)" run_suite win32 "$root/scripts/win32-vm.sh" suite
 fi
-
-run_suite win64 wine_suite "$root/build/win64"
 
 echo "== summary: suites run: ${ran[*]}${skipped:+; skipped: $skipped}${failed:+; failed: ${failed[*]}}"
 echo "$passed_total passed, $failed_total failed"

@@ -234,6 +234,8 @@ if [ "$verb" != image ]; then
 fi
 
 mkdir -p "$dir"
+# Control folders of runs that were stopped from outside (no run lives past its time bound).
+find "$dir" -maxdepth 1 -name 'ctl.*' -mmin +$((limit / 60 + 10)) -exec rm -rf {} + 2>/dev/null || true
 need_host_tools
 exec 9>"$dir/.lock"
 flock 9
