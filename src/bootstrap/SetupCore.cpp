@@ -263,7 +263,7 @@ int32_t SetupCore::ReportStartupFailure(HMODULE module, const std::string& messa
 
 void SetupCore::CleanUp() noexcept {
     // Emptied while still held (nobody can rename it and put a link in its place meanwhile),
-    // then removed through the hold. Left-overs must not hide the outcome of the setup.
+    // then, empty, removed. Left-overs must not hide the outcome of the setup.
     if (TempDirectory.empty()) return;
     cm::RemovePrivateDirectory(std::move(TempDirectoryHold), TempDirectory);
 }
