@@ -19,7 +19,7 @@
 # The exit code is the command's; 124 when the guest ran past its time bound, 125 when it ended
 # without one.
 #
-# The image (build/x86vm/root.img with its kernel) is made once from Debian's packages, from the
+# The image (build/x86vm/image: root.img with its kernel) is made once from Debian's packages, from the
 # archive the machine's own apt sources name (read at run time), and made again when its recipe
 # changes; a failed build leaves none behind. Every run starts from the same image (qemu
 # -snapshot), so a run cannot spoil it and runs may overlap.
@@ -41,7 +41,7 @@ suite=bookworm
 # this one factor (cmake/Testing.cmake reads it).
 TIMEOUT_SCALE=6
 
-usage() { sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; }
 log() { echo "win32-vm: $*" >&2; }
 die() { log "$*"; exit 1; }
 

@@ -46,19 +46,6 @@ BOOL CALLBACK FindMainWindow(HWND window, LPARAM param) {
     return TRUE;
 }
 
-// Blocks until the dialog thread has ended. Messages that other threads send to this thread are
-// delivered meanwhile: the teardown of the dialog's windows (activation moving on) may send to
-// windows of this thread, and the two threads must not wait for each other. Posted messages stay
-// queued.
-void WaitForDialogThread(HANDLE thread) {
-    for (;;) {
-        const DWORD result = ::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (result != WAIT_OBJECT_0 + 1) return;  // ended, or the wait failed: the join waits then
-        MSG msg;
-        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
 // Registers the progress bar's class. The common controls are loaded here, on the dialog's
 // thread, not imported: loading them costs some 45 ms at every start under Wine, which the
 // program's own thread spends on the payload check meanwhile, and the console build never needs
@@ -123,7 +110,9 @@ TWaitDialog::~TWaitDialog() {
         // The loop must end all the same: the quit message also works as a thread message.
         ::PostThreadMessageA(Thread->ThreadId, WM_QUIT, 0, 0);
     }
-    WaitForDialogThread(Thread->Handle.get());
+    // The thread's end is waited for with the messages that other threads send to this thread
+    // delivered meanwhile (cm/ThreadPool): the teardown of the dialog's windows (activation moving
+    // on) may send to windows of this thread, and the two threads must not wait for each other.
     Thread.reset();
     // Deleted only now that no control can paint with it any more.
     Font.reset();

@@ -303,15 +303,21 @@ void StartOverflowReporter() {
     ::CloseHandle(thread);
 }
 
+// The first lines of a handler report: the title, the class with the code, flags, address and
+// ids, a blank line and the message.
+std::string HandlerReportHead(const std::string& className, uint32_t code, uint32_t flags, uintptr_t address,
+                              const std::string& message) {
+    return LogTitleLine("Exception", '-') + "\r\n" + className + "   Code=0x" + HexDigits(code, 8) + "   Flags=0x" +
+           HexText(flags) + "   Addr=0x" + AddressText(address) + "   PID=" + std::to_string(::GetCurrentProcessId()) +
+           "   TID=" + ThreadIdText() + "   Build=" + std::to_string(LogBuildNumber) + "\r\n\r\n" + message + "\r\n";
+}
+
 void StackOverflowReport(const EXCEPTION_RECORD& record) noexcept {
     if (NoExceptionReports() > 0) return;
     TExceptionReportsOff reportsOff;
     try {
-        OutputReport(LogTitleLine("Exception", '-') + "\r\nEStackOverflow   Code=0x" + HexDigits(record.ExceptionCode, 8) +
-                     "   Flags=0x" + HexText(record.ExceptionFlags) + "   Addr=0x" +
-                     AddressText(reinterpret_cast<uintptr_t>(record.ExceptionAddress)) +
-                     "   PID=" + std::to_string(::GetCurrentProcessId()) + "   TID=" + ThreadIdText() +
-                     "   Build=" + std::to_string(LogBuildNumber) + "\r\n\r\nStack overflow\r\n");
+        OutputReport(HandlerReportHead("EStackOverflow", record.ExceptionCode, record.ExceptionFlags,
+                                       reinterpret_cast<uintptr_t>(record.ExceptionAddress), "Stack overflow"));
     } catch (...) {
     }
 }
@@ -490,10 +496,7 @@ void ExceptionHandlerReport(const EXCEPTION_RECORD* record, const CONTEXT* conte
         const void* first = nullptr;
         const void* start = nullptr;
         watch::ContextTraceStart(*context, first, start);
-        OutputReport(LogTitleLine("Exception", '-') + "\r\n" + text.ClassName + "   Code=0x" + HexDigits(code, 8) +
-                     "   Flags=0x" + HexText(record->ExceptionFlags) + "   Addr=0x" + AddressText(address) +
-                     "   PID=" + std::to_string(::GetCurrentProcessId()) + "   TID=" + ThreadIdText() +
-                     "   Build=" + std::to_string(LogBuildNumber) + "\r\n\r\n" + text.Message + "\r\n\r\n" +
+        OutputReport(HandlerReportHead(text.ClassName, code, record->ExceptionFlags, address, text.Message) + "\r\n" +
                      CallTraceText(first, start) + "\r\n");
     } catch (const std::exception& e) {
         OutputError("Error logging exception: ", e.what());

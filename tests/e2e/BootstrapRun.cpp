@@ -187,8 +187,12 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
         for (const auto& [name, content] : planted) cm::test::WriteWholeFile(predictable + "\\" + name, content);
     }
     if (options.BeforeStart) options.BeforeStart(predictable + "\\");
-    const bool taken = GetFileAttributesA(predictable.c_str()) != INVALID_FILE_ATTRIBUTES;
-    result.TempDirectory = predictable + (taken ? "_2\\" : "\\");
+    // The bootstrap's rule: the first name at which nothing exists (a bootstrap stopped by a test
+    // before its clean-up, under a process id that came round again, leaves one behind too).
+    std::string directory = predictable;
+    for (int n = 2; GetFileAttributesA(directory.c_str()) != INVALID_FILE_ATTRIBUTES; ++n)
+        directory = predictable + "_" + std::to_string(n);
+    result.TempDirectory = directory + "\\";
     if (suspended) ResumeThread(thread.get());
     if (options.WhileRunning)
         options.WhileRunning(result);
@@ -198,6 +202,7 @@ RunResult RunBootstrap(const std::string& exe, const RunOptions& options) {
         result.TimedOut = true;
         TerminateProcess(process.get(), 1);
         WaitForSingleObject(process.get(), 5000);
+        cm::DeleteDirectoryTree(result.TempDirectory);  // stopped before its own clean-up
     }
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);

@@ -28,8 +28,9 @@ struct RunResult {
     std::string StdOut;                                // bytes written to standard output
     bool SetupRan = false;                             // the sample setup wrote its report
     std::multimap<std::string, std::string> Report;    // its "key=value" lines
-    // <temp>\Tavrel_Setup_<pid>\ of this run, or ..._<pid>_2\ when something was there before
-    // it started (PrecreateTempDirectory, BeforeStart): the bootstrap leaves that alone.
+    // <temp>\Tavrel_Setup_<pid>\ of this run, or the first free of ..._<pid>_2\, _3\, ... when
+    // something was there before it started (PrecreateTempDirectory, BeforeStart, a bootstrap of
+    // an earlier run with the same process id that was stopped): the bootstrap leaves that alone.
     std::string TempDirectory;
     bool PlantedIntact = false;                        // PrecreateTempDirectory's files were all still there after the run
     MessageBoxView Box;

@@ -1,5 +1,5 @@
 // A private working directory under a predictable name: a new one, that nobody else could have
-// redirected or seeded, held open while it is in use and removed through that hold.
+// redirected or seeded, held open while it is in use and emptied while still held.
 #pragma once
 
 #include <string>

@@ -81,7 +81,7 @@ void TSafeThread::Suspend() {
 }
 
 int32_t TSafeThread::WaitFor() {
-    WaitForObject(Handle.get(), WaitInfinite, WaitWarnDeadlock);
+    WaitForObject(Handle.get(), WaitInfinite, WaitWarnDeadlock | WaitDeliverSentMessages);
     DWORD code = 0;
     CheckSystemCallFmt(::GetExitCodeThread(Handle.get(), &code) != FALSE, "Failed to get exit code of thread 0x0%x",
                        {Handle.get()});
